@@ -1,0 +1,135 @@
+// The chunk walk: depth first, in file order, one listing line per shown
+// chunk, with selection by index (--dump) and by ID (--dump-type).
+
+#include "chunk_walk.h"
+
+#include "chunk_dump.h"
+#include "chunklens.h"
+
+#include <cstring>
+
+namespace {
+
+GQuark walk_error_quark()
+{
+    return g_quark_from_static_string("chunklens-walk-error");
+}
+
+bool is_data_chunk(const IpatchRiffChunk *chunk)
+{
+    return chunk->type == IPATCH_RIFF_CHUNK_SUB;
+}
+
+bool has_selected_type(const IpatchRiffChunk *chunk)
+{
+    return run_state.select_type != nullptr &&
+           std::strncmp(run_state.select_type, chunk->idstr, 4) == 0;
+}
+
+// Grows the indentation by one level for a list chunk's children. The text
+// has room for 127 levels; a file nested deeper ends the walk with failure
+// rather than writing past it.
+bool indent_one_level_deeper(char *indent, GError **error)
+{
+    const std::size_t length = std::strlen(indent);
+    if (length + 2 > MAX_INDENT_LENGTH) {
+        g_set_error(error, walk_error_quark(), 0, "chunk nesting deeper than %d levels",
+                    MAX_NESTING_LEVEL);
+        return false;
+    }
+    std::memcpy(indent + length, "  ", 3);
+    return true;
+}
+
+void indent_one_level_less(char *indent)
+{
+    indent[std::strlen(indent) - 2] = '\0';
+}
+
+// The chunk chosen by index: a data chunk is dumped, a list chunk is shown
+// with all of its contents. Either way the walk ends after it.
+bool handle_chunk_selected_by_index(IpatchRiff *reader, const IpatchRiffChunk *chunk, char *indent,
+                                    GError **error)
+{
+    bool completed;
+    if (is_data_chunk(chunk)) {
+        completed = print_chunk_bytes(reader, error);
+    } else {
+        show_chunk_line(reader, indent);
+        run_state.chunk_counter++;
+        if (!indent_one_level_deeper(indent, error))
+            return false;
+        run_state.listing_on = 1;
+        completed = walk_children(reader, indent, error);
+    }
+    run_state.walk_done = 1;
+    return completed;
+}
+
+// A chunk chosen by ID takes no line and no index: a data chunk is dumped in
+// place, a list chunk has its contents listed, after which listing is off.
+bool handle_chunk_selected_by_type(IpatchRiff *reader, const IpatchRiffChunk *chunk, char *indent,
+                                   GError **error)
+{
+    if (is_data_chunk(chunk))
+        return print_chunk_bytes(reader, error);
+    run_state.listing_on = 1;
+    if (!indent_one_level_deeper(indent, error) || !walk_children(reader, indent, error))
+        return false;
+    indent_one_level_less(indent);
+    run_state.listing_on = 0;
+    return true;
+}
+
+bool handle_ordinary_chunk(IpatchRiff *reader, const IpatchRiffChunk *chunk, char *indent,
+                           GError **error)
+{
+    if (run_state.listing_on)
+        show_chunk_line(reader, indent);
+    run_state.chunk_counter++;
+    if (is_data_chunk(chunk))
+        return true;
+    if (!indent_one_level_deeper(indent, error) || !walk_children(reader, indent, error))
+        return false;
+    indent_one_level_less(indent);
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t current_chunk_header_offset(IpatchRiff *reader, const IpatchRiffChunk *chunk)
+{
+    // Unsigned 32-bit arithmetic, as the reader's own positions are.
+    return ipatch_riff_get_position(reader) - static_cast<std::uint32_t>(chunk->position) -
+           CHUNK_HEADER_SIZE;
+}
+
+void show_chunk_line(IpatchRiff *reader, const char *indent)
+{
+    const IpatchRiffChunk *chunk = ipatch_riff_get_chunk(reader, -1);
+    const char *format = is_data_chunk(chunk) ? "%s(%.4s)[%4d] (ofs = 0x%x, size = %u)\n"
+                                              : "%s<%.4s>[%4d] (ofs = 0x%x, size = %u)\n";
+    print_output(format, indent, chunk->idstr, run_state.chunk_counter,
+                 current_chunk_header_offset(reader, chunk), chunk->size);
+}
+
+bool walk_children(IpatchRiff *reader, char *indent, GError **error)
+{
+    while (!run_state.walk_done) {
+        const IpatchRiffChunk *chunk = ipatch_riff_read_chunk(reader, error);
+        if (chunk == nullptr)
+            break;  // the end of the list, or a failed read: the reader knows which
+
+        if (run_state.select_index == run_state.chunk_counter)
+            return handle_chunk_selected_by_index(reader, chunk, indent, error);
+
+        const bool handled = has_selected_type(chunk)
+                                 ? handle_chunk_selected_by_type(reader, chunk, indent, error)
+                                 : handle_ordinary_chunk(reader, chunk, indent, error);
+        if (!handled)
+            return false;
+        if (!ipatch_riff_close_chunk(reader, -1, error))
+            return false;
+    }
+    return ipatch_riff_get_error(reader, nullptr);
+}
