@@ -1,0 +1,100 @@
+// Standard output that cannot be written, and the order of the two streams
+// when they go to the same file: stdout is flushed before any message.
+
+#include "fixtures.h"
+#include "test_support.h"
+
+namespace chunklens_test {
+namespace {
+
+using riff::Bytes;
+using riff::data_chunk;
+using riff::riff_file;
+using riff::serialize;
+using riff::with_declared_size;
+
+const RunOptions TO_DEV_FULL = {.stdout_mode = StdoutMode::DevFull};
+const RunOptions STDOUT_CLOSED = {.stdout_mode = StdoutMode::Closed};
+const RunOptions SHARED = {.stdout_mode = StdoutMode::SharedWithStderr};
+
+const char NO_SPACE[] = "chunklens: write error: No space left on device\n";
+const char BAD_FD[] = "chunklens: write error: Bad file descriptor\n";
+
+// A dump long enough to fill any stdio buffer before the run ends.
+Bytes long_data_file()
+{
+    return serialize(riff_file("WAVE", {data_chunk("data", scrambled_bytes(40000))}));
+}
+
+// "data" declares 40 bytes and has 6, at offset 20.
+Bytes truncated_data_file()
+{
+    return serialize(with_declared_size(
+        riff_file("WAVE", {with_declared_size(data_chunk("data", {1, 2, 3, 4, 5, 6}), 40)}), 52));
+}
+
+Bytes child_exceeds_parent()
+{
+    return serialize(riff_file(
+        "WAVE", {data_chunk("fmt ", {1, 2, 3, 4}),
+                 with_declared_size(data_chunk("data", {1, 2, 3, 4, 5, 6}), 40)}));
+}
+
+std::vector<Case> unwritable_cases()
+{
+    return {
+        {"ListingToDevFull", tree_file(), {"@FILE@"}, "", NO_SPACE, 1, TO_DEV_FULL},
+        {"LongDumpToDevFull", long_data_file(), {"-d", "1", "@FILE@"}, "", NO_SPACE, 1, TO_DEV_FULL},
+        {"LongRawDumpToDevFull", long_data_file(), {"-r", "-t", "data", "@FILE@"}, "", NO_SPACE, 1,
+         TO_DEV_FULL},
+        {"ListingToClosedStdout", tree_file(), {"@FILE@"}, "", BAD_FD, 1, STDOUT_CLOSED},
+        {"LongDumpToClosedStdout", long_data_file(), {"-d", "1", "@FILE@"}, "", BAD_FD, 1,
+         STDOUT_CLOSED},
+        // Runs that write nothing to stdout are not affected.
+        {"NothingWrittenToDevFull", tree_file(), {"-d", "99", "@FILE@"}, "", "", 0, TO_DEV_FULL},
+        {"UsageErrorWithClosedStdout", tree_file(), {"-x", "@FILE@"}, "",
+         std::string("chunklens: invalid option -- 'x'\n") + USAGE, 1, STDOUT_CLOSED},
+        {"MissingFileWithStdoutToDevFull", tree_file(), {"no-such.riff"}, "",
+         "Failed to open file 'no-such.riff': No such file or directory\n", 1, TO_DEV_FULL},
+    };
+}
+
+// Both streams in one file: what was written to stdout comes before the
+// message, even where stdout is a fully buffered file.
+std::vector<Case> shared_file_cases()
+{
+    return {
+        {"ListingThenParseError", child_exceeds_parent(), {"@FILE@"},
+         "<WAVE>[   0] (ofs = 0x0, size = 30)\n"
+         "  (fmt )[   1] (ofs = 0xc, size = 4)\n"
+         "Error while parsing RIFF file '@FILE@': Child chunk 'data' (size = 40, level = 1) "
+         "exceeds parent chunk 'WAVE' (size = 30, level = 0) (ofs=18, traceback ['WAVE' ofs=0x0, "
+         "size=30])\n",
+         "", 1, SHARED},
+        {"DumpHeaderThenReadError", truncated_data_file(), {"-d", "1", "@FILE@"},
+         "Dump chunk: (data)[   1] (ofs = 0xc, size = 40)\n00000016" + blanks(14) +
+             "Error while parsing RIFF file '@FILE@': Unexpected end of file (ofs=12, traceback "
+             "['data' ofs=0xC, size=40 <= 'WAVE' ofs=0x0, size=52])\n",
+         "", 1, SHARED},
+        {"ListingWithoutError", tree_file(), {"@FILE@"}, TREE_LISTING, "", 0, SHARED},
+        {"UsageErrorHasNoStdout", tree_file(), {"--d", "1", "@FILE@"},
+         std::string("chunklens: option '--d' is ambiguous; possibilities: '--dump' "
+                     "'--dump-type'\n") + USAGE,
+         "", 1, SHARED},
+    };
+}
+
+class OutputErrorTest : public CaseTest {};
+
+TEST_P(OutputErrorTest, MatchesExpectedOutput)
+{
+    run_case(GetParam(), dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(UnwritableStdout, OutputErrorTest,
+                         ::testing::ValuesIn(unwritable_cases()), CaseName());
+INSTANTIATE_TEST_SUITE_P(SharedFile, OutputErrorTest, ::testing::ValuesIn(shared_file_cases()),
+                         CaseName());
+
+}  // namespace
+}  // namespace chunklens_test

@@ -1,0 +1,42 @@
+// Runs the chunklens binary as a child process and captures what it writes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace chunklens_test {
+
+enum class StdoutMode {
+    Capture,       // standard output to its own file
+    DevFull,       // standard output to /dev/full: every write fails
+    Closed,        // file descriptor 1 closed before exec
+    SharedWithStderr,  // both streams to one file, in the order written
+};
+
+struct RunOptions {
+    // The value of POSIXLY_CORRECT for the child; when empty the variable is
+    // removed from the child's environment.
+    std::optional<std::string> posixly_correct = std::nullopt;
+    StdoutMode stdout_mode = StdoutMode::Capture;
+};
+
+struct RunResult {
+    // With StdoutMode::SharedWithStderr, out holds both streams and err is
+    // empty; with DevFull and Closed, out is empty.
+    std::string out;
+    std::string err;
+    // The exit status, or -N when the child died from signal N.
+    int status = 0;
+};
+
+// Runs CHUNKLENS_BINARY with argv[0] "chunklens" followed by args, in the
+// directory work_dir, with standard input from /dev/null. The capture files
+// are created in work_dir.
+RunResult run_chunklens(const std::vector<std::string> &args, const std::string &work_dir,
+                        const RunOptions &options = {});
+
+// The command line as one text, for failure messages.
+std::string describe_command(const std::vector<std::string> &args, const RunOptions &options);
+
+}  // namespace chunklens_test

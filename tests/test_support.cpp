@@ -1,0 +1,124 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace chunklens_test {
+
+const char USAGE[] =
+    "Usage: chunklens [OPTION]... FILE\n"
+    "  -d, --dump=CHUNK_INDEX       Dump a chunk by index\n"
+    "  -t, --dump-type='CHNK'       Dump a chunk by RIFF FOURCC ID\n"
+    "  -r, --raw                    Do raw dump rather than formatted hex dump\n\n"
+    "CHUNK_INDEX - The chunk index (number in brackets [])\n";
+
+ScratchDir::ScratchDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "chunklens-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::write(const std::string &name, const riff::Bytes &bytes) const
+{
+    const std::string file_path = path_ + "/" + name;
+    riff::write_file(file_path, bytes);
+    return file_path;
+}
+
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+std::string with_path(std::string text, const std::string &path)
+{
+    static const std::string token = "@FILE@";
+    for (std::size_t at = text.find(token); at != std::string::npos;
+         at = text.find(token, at + path.size()))
+        text.replace(at, token.size(), path);
+    return text;
+}
+
+void run_case(const Case &c, const ScratchDir &dir)
+{
+    const std::string path = dir.write("input.riff", c.file);
+    std::vector<std::string> args;
+    for (const std::string &arg : c.args)
+        args.push_back(with_path(arg, path));
+    SCOPED_TRACE(describe_command(args, c.options));
+
+    const RunResult result = run_chunklens(args, dir.path(), c.options);
+    EXPECT_EQ(result.out, with_path(c.out, path));
+    EXPECT_EQ(result.err, with_path(c.err, path));
+    EXPECT_EQ(result.status, c.status);
+}
+
+std::string parse_error(const std::string &message, const std::string &detail)
+{
+    return "Error while parsing RIFF file '@FILE@': " + message + detail + "\n";
+}
+
+namespace {
+
+std::string printf_text(const char *format, auto... values)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+// What stands before the item at a file offset: a row label at the start of
+// a row, a separator at the start of a group, otherwise nothing.
+std::string item_prefix(std::uint32_t offset)
+{
+    if (offset % 16 == 0)
+        return printf_text("\n%08u  ", offset);
+    if (offset % 4 == 0)
+        return " |  ";
+    return "";
+}
+
+}  // namespace
+
+std::string reference_dump(const DumpLayout &layout, const riff::Bytes &data, bool complete)
+{
+    const std::uint32_t data_offset = layout.header_offset + 8;
+    std::string text;
+    if (!layout.raw) {
+        text += "Dump chunk: (" + layout.id + ")" + printf_text("[%4d]", layout.index) +
+                printf_text(" (ofs = 0x%x, size = %u)", layout.header_offset, layout.declared_size);
+        for (std::uint32_t offset = data_offset - data_offset % 16; offset < data_offset; ++offset)
+            text += item_prefix(offset) + "   ";
+    }
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (!layout.raw)
+            text += item_prefix(data_offset + static_cast<std::uint32_t>(i));
+        text += printf_text("%02X ", data[i]);
+    }
+    if (complete)
+        text += "\n";
+    return text;
+}
+
+riff::Bytes scrambled_bytes(std::size_t n)
+{
+    riff::Bytes bytes(n);
+    std::uint32_t state = 12345;
+    for (std::uint8_t &byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(state >> 16);
+    }
+    return bytes;
+}
+
+}  // namespace chunklens_test

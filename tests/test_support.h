@@ -1,0 +1,96 @@
+// What the end-to-end tests share: a scratch directory per test, tables of
+// command-line cases with their exact expected output, and a reference
+// formatter for chunk dumps.
+#pragma once
+
+#include "process_runner.h"
+#include "riff_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace chunklens_test {
+
+// The usage text that follows every command-line error.
+extern const char USAGE[];
+
+// A fresh directory, removed with everything in it at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // Writes bytes to a file of this name in the directory; returns its path.
+    std::string write(const std::string &name, const riff::Bytes &bytes) const;
+
+private:
+    std::string path_;
+};
+
+// One run of the tool and exactly what it must print and return. In args,
+// out and err, "@FILE@" stands for the path of the case's input file, which
+// is written from `file` into the test's scratch directory as "input.riff".
+struct Case {
+    std::string name;
+    riff::Bytes file;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status = 0;
+    RunOptions options = {};
+};
+
+// Prints only the name, so that gtest does not dump the file's bytes.
+void PrintTo(const Case &c, std::ostream *os);
+
+// Names parameterised tests after their cases.
+struct CaseName {
+    std::string operator()(const ::testing::TestParamInfo<Case> &info) const
+    {
+        return info.param.name;
+    }
+};
+
+// Replaces every "@FILE@" in text with path.
+std::string with_path(std::string text, const std::string &path);
+
+// Writes the case's file, runs the tool and compares stdout, stderr and the
+// exit status exactly.
+void run_case(const Case &c, const ScratchDir &dir);
+
+// Fixture for a table of cases.
+class CaseTest : public ::testing::TestWithParam<Case> {
+protected:
+    ScratchDir dir;
+};
+
+// The error line of a walk that fails: the composed message, the library's
+// detail and a newline.
+std::string parse_error(const std::string &message, const std::string &detail);
+
+// The text that chunklens must write for a chosen data chunk, built byte by
+// byte from the dump format: the header and blank columns (formatted mode
+// only), one item per byte of `data` with the row labels and group
+// separators of the formatted mode, and the final newline when `complete`.
+struct DumpLayout {
+    std::string id;
+    int index = 0;
+    std::uint32_t header_offset = 0;
+    std::uint32_t declared_size = 0;
+    bool raw = false;
+};
+std::string reference_dump(const DumpLayout &layout, const riff::Bytes &data, bool complete = true);
+
+// n bytes of a pattern that does not repeat with any period that divides
+// the dump's block size, so a block written twice or out of order shows.
+riff::Bytes scrambled_bytes(std::size_t n);
+
+}  // namespace chunklens_test
