@@ -128,6 +128,38 @@ std::vector<Case> nesting_cases()
     };
 }
 
+// 10000 empty data chunks "zero": chunk k starts at 12 + 8 * (k - 1), so
+// the last, index 10000, at 80004 with its data position at 80012.
+Bytes ten_thousand_chunks_file()
+{
+    return serialize(riff_file("WIDE", std::vector<riff::Chunk>(10000, data_chunk("zero", {}))));
+}
+
+std::string ten_thousand_chunks_listing()
+{
+    std::string text = "<WIDE>[   0] (ofs = 0x0, size = 80004)\n";
+    char line[64];
+    for (int index = 1; index <= 10000; ++index) {
+        std::snprintf(line, sizeof line, "  (zero)[%4d] (ofs = 0x%x, size = 0)\n", index,
+                      12 + 8 * (index - 1));
+        text += line;
+    }
+    return text;
+}
+
+// Indices of five digits widen the bracketed field.
+std::vector<Case> wide_index_cases()
+{
+    return {
+        {"ListingPastIndex9999", ten_thousand_chunks_file(), {"@FILE@"},
+         ten_thousand_chunks_listing(), "", 0},
+        {"DumpHeaderOfIndex10000", ten_thousand_chunks_file(), {"-d", "10000", "@FILE@"},
+         "Dump chunk: (zero)[10000] (ofs = 0x13884, size = 0)\n00080000  " + blanks(12) + " |  " +
+             blanks(12) + " |  " + blanks(12) + "\n",
+         "", 0},
+    };
+}
+
 class LimitsTest : public CaseTest {};
 
 TEST_P(LimitsTest, MatchesExpectedOutput)
@@ -137,6 +169,8 @@ TEST_P(LimitsTest, MatchesExpectedOutput)
 
 INSTANTIATE_TEST_SUITE_P(HugeSizes, LimitsTest, ::testing::ValuesIn(size_cases()), CaseName());
 INSTANTIATE_TEST_SUITE_P(Nesting, LimitsTest, ::testing::ValuesIn(nesting_cases()), CaseName());
+INSTANTIATE_TEST_SUITE_P(WideIndices, LimitsTest, ::testing::ValuesIn(wide_index_cases()),
+                         CaseName());
 
 }  // namespace
 }  // namespace chunklens_test

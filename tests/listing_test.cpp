@@ -57,6 +57,10 @@ std::vector<Case> listing_cases()
          "", 0},
         {"TopLevelWithoutChildren", serialize(riff_file("WAVE", {})), {"@FILE@"},
          "<WAVE>[   0] (ofs = 0x0, size = 4)\n", "", 0},
+        {"TopLevelWithoutChildrenChosenById", serialize(riff_file("WAVE", {})),
+         {"-t", "WAVE", "@FILE@"}, "<WAVE>[   0] (ofs = 0x0, size = 4)\n", "", 0},
+        {"TopLevelWithoutChildrenIndexOne", serialize(riff_file("WAVE", {})), {"-d", "1", "@FILE@"},
+         "", "", 0},
         {"BigEndianRifx", rifx_file(), {"@FILE@"},
          "<WAVE>[   0] (ofs = 0x0, size = 346)\n"
          "  (fmt )[   1] (ofs = 0xc, size = 3)\n"

@@ -54,6 +54,7 @@ std::vector<Case> index_cases()
         tree_case("AtoiLettersAreZero", {"-d", "abc", "@FILE@"}, TREE_LISTING),
         tree_case("AtoiTwoSignsAreZero", {"-d", "+-1", "@FILE@"}, TREE_LISTING),
         tree_case("AtoiBlankAfterSignIsZero", {"-d", "- 1", "@FILE@"}, TREE_LISTING),
+        tree_case("AtoiHexPrefixIsZero", {"-d", "0x5", "@FILE@"}, TREE_LISTING),
         tree_case("AtoiMinusZero", {"-d", " -0", "@FILE@"}, TREE_LISTING),
     };
 }

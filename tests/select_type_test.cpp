@@ -42,6 +42,10 @@ std::vector<Case> type_cases()
         tree_case("ShortIdMatchesNothing", {"-t", "aaa", "@FILE@"}, ""),
         tree_case("OneCharacterIdMatchesNothing", {"-t", "c", "@FILE@"}, ""),
         tree_case("EmptyIdMatchesNothing", {"-t", "", "@FILE@"}, ""),
+        // An ID that ends in a blank needs the blank.
+        {"IdEndingInBlankNeedsTheBlank", wav_file(), {"-t", "fmt", "@FILE@"}, "", "", 0},
+        {"IdEndingInBlankGivenWhole", wav_file(), {"-r", "-t", "fmt ", "@FILE@"},
+         "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n", "", 0},
         tree_case("LongIdCountsFirstFour", {"--dump-type=ccccXYZ", "@FILE@"},
                   tree_dump_cccc("   3")),
         // Lists are known by their list type, the top-level chunk by its form.
