@@ -95,6 +95,21 @@ bool handle_ordinary_chunk(IpatchRiff *reader, const IpatchRiffChunk *chunk, cha
     return true;
 }
 
+// The reader moves past a chunk with a single seek by a signed 32-bit
+// offset, which fails for 2 GiB or more; such a distance is covered here in
+// smaller steps first, so that the close has only a short way left.
+bool skip_rest_of_large_chunk(IpatchRiff *reader, GError **error)
+{
+    constexpr std::uint32_t SAFE_SEEK_DISTANCE = 1u << 30;
+    const IpatchRiffChunk *chunk = ipatch_riff_get_chunk(reader, -1);
+    std::uint32_t remaining = chunk->size - static_cast<std::uint32_t>(chunk->position);
+    for (; remaining > SAFE_SEEK_DISTANCE; remaining -= SAFE_SEEK_DISTANCE) {
+        if (!ipatch_file_seek(reader->handle, SAFE_SEEK_DISTANCE, G_SEEK_CUR, error))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::uint32_t current_chunk_header_offset(IpatchRiff *reader, const IpatchRiffChunk *chunk)
@@ -128,7 +143,7 @@ bool walk_children(IpatchRiff *reader, char *indent, GError **error)
                                  : handle_ordinary_chunk(reader, chunk, indent, error);
         if (!handled)
             return false;
-        if (!ipatch_riff_close_chunk(reader, -1, error))
+        if (!skip_rest_of_large_chunk(reader, error) || !ipatch_riff_close_chunk(reader, -1, error))
             return false;
     }
     return ipatch_riff_get_error(reader, nullptr);

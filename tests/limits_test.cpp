@@ -52,12 +52,13 @@ std::vector<Case> size_cases()
          "  <INFO>[   1] (ofs = 0xc, size = 2147483648)\n"
          "Dump chunk: (abcd)[   2] (ofs = 0x18, size = 2)\n00000032  31 32 \n",
          "", 0},
-        // The line is printed; closing the chunk then fails in the reader.
+        // The line is printed; the file ends long before the chunk does.
         {"ListingLineOfHugeDataChunk", huge_data_file(0x80000000u), {"@FILE@"},
          "<WAVE>[   0] (ofs = 0x0, size = 4294967280)\n"
          "  (fmt )[   1] (ofs = 0xc, size = 4)\n"
          "  (data)[   2] (ofs = 0x18, size = 2147483648)\n",
-         parse_error("Invalid argument", " (ofs=18, traceback ['WAVE' ofs=0x0, size=-16])"), 1},
+         parse_error("Unexpected end of file",
+                     " (ofs=80000018, traceback ['WAVE' ofs=0x0, size=-16])"), 1},
         {"DumpHeaderOfHugeDataChunk", huge_data_file(0x80000000u), {"-d", "2", "@FILE@"},
          "Dump chunk: (data)[   2] (ofs = 0x18, size = 2147483648)",
          parse_error("Unexpected end of file", huge_data_detail("-2147483648")), 1},
@@ -161,6 +162,41 @@ std::vector<Case> wide_index_cases()
 }
 
 class LimitsTest : public CaseTest {};
+
+// A real file with a 3 GiB data chunk (sparse, so it takes no disk space):
+// the chunk after it is listed and dumped, with a ten-digit row label.
+TEST(LargeFile, ChunkAfterThreeGigabytesOfData)
+{
+    constexpr std::uint32_t data_size = 0xC0000000u;
+    ScratchDir dir;
+    const std::string path = dir.path() + "/large.wav";
+    {
+        const Bytes head = serialize(with_declared_size(
+            riff_file("WAVE", {with_declared_size(data_chunk("data", {}), data_size)}),
+            4 + 8 + data_size + 12));
+        const Bytes tail = serialize(data_chunk("next", {0x77, 0x78, 0x79, 0x7A}));
+        std::FILE *file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(head.data(), 1, head.size(), file), head.size());
+        ASSERT_EQ(std::fseek(file, data_size, SEEK_CUR), 0);
+        ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), file), tail.size());
+        ASSERT_EQ(std::fclose(file), 0);
+    }
+
+    const RunResult listing = run_chunklens({path}, dir.path());
+    EXPECT_EQ(listing.out, "<WAVE>[   0] (ofs = 0x0, size = 3221225496)\n"
+                           "  (data)[   1] (ofs = 0xc, size = 3221225472)\n"
+                           "  (next)[   2] (ofs = 0xc0000014, size = 4)\n");
+    EXPECT_EQ(listing.err, "");
+    EXPECT_EQ(listing.status, 0);
+
+    const RunResult dump = run_chunklens({"-d", "2", path}, dir.path());
+    EXPECT_EQ(dump.out, "Dump chunk: (next)[   2] (ofs = 0xc0000014, size = 4)\n"
+                        "3221225488  " + blanks(12) + " |  " + blanks(12) + " |  " + blanks(12) +
+                            " |  77 78 79 7A \n");
+    EXPECT_EQ(dump.err, "");
+    EXPECT_EQ(dump.status, 0);
+}
 
 TEST_P(LimitsTest, MatchesExpectedOutput)
 {
