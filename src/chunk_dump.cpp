@@ -27,9 +27,10 @@ constexpr std::size_t GROUP_SEPARATOR_LENGTH = 4;
 // Worst case for one block: every row starts with a label, every group
 // after the first with a separator, every byte is a three-character item.
 constexpr std::size_t MAX_ROWS_PER_BLOCK = READ_BLOCK_SIZE / DUMP_ROW_SIZE + 1;
+constexpr std::size_t SEPARATORS_PER_ROW = DUMP_ROW_SIZE / DUMP_GROUP_SIZE - 1;
 constexpr std::size_t BLOCK_TEXT_SIZE =
     READ_BLOCK_SIZE * BYTE_ITEM_LENGTH +
-    MAX_ROWS_PER_BLOCK * (MAX_ROW_LABEL_LENGTH + (DUMP_ROW_SIZE / DUMP_GROUP_SIZE - 1) * GROUP_SEPARATOR_LENGTH);
+    MAX_ROWS_PER_BLOCK * (MAX_ROW_LABEL_LENGTH + SEPARATORS_PER_ROW * GROUP_SEPARATOR_LENGTH);
 
 const char HEX_DIGITS[] = "0123456789ABCDEF";
 
