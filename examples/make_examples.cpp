@@ -10,32 +10,12 @@
 
 namespace {
 
+using riff::append_u16;
+using riff::append_u32;
 using riff::Bytes;
 using riff::data_chunk;
 using riff::list_chunk;
 using riff::riff_file;
-
-void append_u16(Bytes &out, unsigned value, bool big_endian)
-{
-    if (big_endian) {
-        out.push_back(static_cast<std::uint8_t>(value >> 8));
-        out.push_back(static_cast<std::uint8_t>(value));
-    } else {
-        out.push_back(static_cast<std::uint8_t>(value));
-        out.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
-}
-
-void append_u32(Bytes &out, std::uint32_t value, bool big_endian)
-{
-    if (big_endian) {
-        append_u16(out, value >> 16, true);
-        append_u16(out, value & 0xFFFF, true);
-    } else {
-        append_u16(out, value & 0xFFFF, false);
-        append_u16(out, value >> 16, false);
-    }
-}
 
 Bytes text(const std::string &value)
 {

@@ -14,14 +14,6 @@ void append_id(Bytes &out, const std::string &id)
     out.insert(out.end(), id.begin(), id.end());
 }
 
-void append_u32(Bytes &out, std::uint32_t value, bool big_endian)
-{
-    for (int i = 0; i < 4; ++i) {
-        const int shift = big_endian ? 24 - 8 * i : 8 * i;
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-}
-
 void append_chunk(Bytes &out, const Chunk &chunk, bool big_endian)
 {
     Bytes body;
@@ -41,6 +33,22 @@ void append_chunk(Bytes &out, const Chunk &chunk, bool big_endian)
 }
 
 }  // namespace
+
+void append_u16(Bytes &out, std::uint16_t value, bool big_endian)
+{
+    for (int i = 0; i < 2; ++i) {
+        const int shift = big_endian ? 8 - 8 * i : 8 * i;
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+}
+
+void append_u32(Bytes &out, std::uint32_t value, bool big_endian)
+{
+    for (int i = 0; i < 4; ++i) {
+        const int shift = big_endian ? 24 - 8 * i : 8 * i;
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+}
 
 Chunk data_chunk(const std::string &id, Bytes data)
 {

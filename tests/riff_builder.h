@@ -35,6 +35,11 @@ Chunk with_declared_size(Chunk chunk, std::uint32_t size);
 // followed by a zero pad byte.
 Bytes serialize(const Chunk &chunk);
 
+// Appends an integer in the byte order of a RIFF (little-endian) or RIFX
+// (big-endian) file.
+void append_u16(Bytes &out, std::uint16_t value, bool big_endian);
+void append_u32(Bytes &out, std::uint32_t value, bool big_endian);
+
 // n bytes counting up from first, wrapping after 0xFF.
 Bytes counting_bytes(std::size_t n, std::uint8_t first = 0);
 
