@@ -84,7 +84,8 @@ struct RowLabel {
 RowLabel make_row_label(std::uint64_t row_offset)
 {
     RowLabel label{};
-    label.length = std::snprintf(label.text, sizeof label.text, "\n%08" PRIu64 "  ", row_offset);
+    label.length = std::snprintf(label.text, sizeof label.text, "\n%0*" PRIu64 "  ",
+                                 static_cast<int>(MIN_LABEL_DIGITS), row_offset);
     return label;
 }
 
@@ -221,9 +222,10 @@ bool read_whole_block(IpatchFileHandle *handle, unsigned char *block, std::uint3
 }
 
 // The reader's channel buffers 1 KiB per read call by default, which makes a
-// large dump cost a system call per kilobyte. A larger buffer is used for the
-// dump alone: the walk seeks after every chunk, which throws the buffer away,
-// so it is better off with small refills.
+// large dump cost a system call per kilobyte. A buffer of one block is used
+// for the dump alone: the walk seeks after every chunk, which throws the
+// buffer away, so it is better off with small refills. A buffer larger than
+// the block is slower, as the channel moves what it keeps after every read.
 constexpr gsize DUMP_CHANNEL_BUFFER_SIZE = READ_BLOCK_SIZE;
 
 gsize set_channel_buffer_size(IpatchFileHandle *handle, gsize size)
