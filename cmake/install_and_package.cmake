@@ -3,10 +3,15 @@
 
 # Debian installs man pages compressed, with no name or time stamp inside so
 # that the same page always gives the same bytes.
-find_program(GZIP_EXECUTABLE gzip REQUIRED)
+find_program(GZIP_EXECUTABLE gzip)
+if(NOT GZIP_EXECUTABLE)
+  message(FATAL_ERROR "gzip is needed to install the man page")
+endif()
 set(CHUNKLENS_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/chunklens.1.gz)
 add_custom_command(OUTPUT ${CHUNKLENS_MAN_PAGE}
-  COMMAND ${GZIP_EXECUTABLE} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/man/chunklens.1 > ${CHUNKLENS_MAN_PAGE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/man/chunklens.1
+          ${CMAKE_CURRENT_BINARY_DIR}/chunklens.1
+  COMMAND ${GZIP_EXECUTABLE} -9nf ${CMAKE_CURRENT_BINARY_DIR}/chunklens.1
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/man/chunklens.1
   VERBATIM)
 add_custom_target(man_page ALL DEPENDS ${CHUNKLENS_MAN_PAGE})

@@ -121,7 +121,8 @@ expect "chunklens 'examples/sample.rifx' -t d" 'data'
 expect "chunklens \"$work_dir/big endian.rifx\" -t d" 'data'
 expect "chunklens $work_dir/big\\ endian.rifx -t d" 'data'
 # Nothing on the line is run while completing.
-expect 'chunklens $(touch '"$work_dir"'/ran) -d ' ''
+expect 'chunklens "$(touch '"$work_dir"'/ran)" -d ' ''
+expect 'chunklens "`touch '"$work_dir"'/ran`" -d ' ''
 [[ -e $work_dir/ran ]] && { echo "FAIL: completing ran a command on the line" >&2; failures=$((failures + 1)); }
 
 # With POSIXLY_CORRECT the first operand ends the options.
