@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,13 +137,13 @@ std::string read_first_line_and_close(int fd)
 
 // Waits for the child; one that outlives the timeout is killed, so that a
 // run that hangs fails its test instead of the whole suite.
-int wait_for_child(pid_t pid, int timeout_seconds)
+int wait_for_child(pid_t pid, int timeout_seconds, rusage &usage)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
     int wait_status = 0;
     for (;;) {
-        const pid_t done = ::waitpid(pid, &wait_status, WNOHANG);
+        const pid_t done = ::wait4(pid, &wait_status, WNOHANG, &usage);
         if (done == pid)
             return wait_status;
         if (done < 0 && errno != EINTR)
@@ -195,7 +196,9 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     RunResult result;
     if (pipe_read_fd >= 0)
         result.out = read_first_line_and_close(pipe_read_fd);
-    const int wait_status = wait_for_child(pid, options.timeout_seconds);
+    rusage usage{};
+    const int wait_status = wait_for_child(pid, options.timeout_seconds, usage);
+    result.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(wait_status))
         result.status = WEXITSTATUS(wait_status);
     else

@@ -36,6 +36,8 @@ struct RunResult {
     std::string err;
     // The exit status, or -N when the child died from signal N.
     int status = 0;
+    // The child's peak resident memory, in KiB.
+    long max_rss_kib = 0;
 };
 
 // Runs CHUNKLENS_BINARY with argv[0] "chunklens" followed by args, in the
