@@ -371,5 +371,75 @@ TEST_P(DamagedSizeTest, MatchesExpectedOutput)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DamagedSizeTest, ::testing::ValuesIn(size_cases()), CaseName());
 
+// What is named on the command line but is no regular file to read.
+void expect_open_failure(const std::string &path, const std::string &err, RunOptions options = {})
+{
+    ScratchDir work;
+    const RunResult result = run_chunklens({path}, work.path(), options);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST(NotARegularFile, Directory)
+{
+    ScratchDir dir;
+    expect_open_failure(dir.path(),
+                        "Failed to start RIFF parse of file '" + dir.path() + "': Is a directory\n");
+}
+
+// Opening a FIFO waits for a writer, and the walk could not seek in it
+// anyway: it is refused at once (the timeout catches a wait).
+TEST(NotARegularFile, FifoWithoutWriter)
+{
+    ScratchDir dir;
+    const std::string path = dir.path() + "/fifo";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    RunOptions options;
+    options.timeout_seconds = 10;
+    expect_open_failure(
+        path, "Failed to open file '" + path + "': Not a seekable file (a pipe or socket)\n", options);
+}
+
+// Root reads a file of mode 000 all the same, so as root the run is made
+// as the user nobody.
+TEST(NotARegularFile, Unreadable)
+{
+    ScratchDir dir;
+    const std::string path = dir.write("locked.wav", wav_file());
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    RunOptions options;
+    if (::geteuid() == 0) {
+        constexpr unsigned NOBODY = 65534;
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        options.run_as_user = NOBODY;
+    }
+    expect_open_failure(path, "Failed to open file '" + path + "': Permission denied\n", options);
+}
+
+// Names are printed as given, never read as a format.
+TEST(FileNames, SpacesPercentSignsAndNewlinesAreShownAsGiven)
+{
+    const Bytes damaged = serialize(riff_file(
+        "WAVE", {data_chunk("fmt ", {1, 2}), with_declared_size(data_chunk("data", {3, 4}), 40)}));
+    for (const std::string name : {"two words.wav", "100%s%n%%d.wav", "line\nbreak.wav"}) {
+        SCOPED_TRACE(name);
+        ScratchDir dir;
+        dir.write(name, damaged);
+        const RunResult result = run_chunklens({name}, dir.path());
+        EXPECT_EQ(result.out, "<WAVE>[   0] (ofs = 0x0, size = 24)\n"
+                              "  (fmt )[   1] (ofs = 0xc, size = 2)\n");
+        EXPECT_EQ(result.err, "Error while parsing RIFF file '" + name +
+                                  "': Child chunk 'data' (size = 40, level = 1) exceeds parent "
+                                  "chunk 'WAVE' (size = 24, level = 0) (ofs=16, traceback ['WAVE' "
+                                  "ofs=0x0, size=24])\n");
+        EXPECT_EQ(result.status, 1);
+
+        const RunResult missing = run_chunklens({"no " + name}, dir.path());
+        EXPECT_EQ(missing.err,
+                  "Failed to open file 'no " + name + "': No such file or directory\n");
+    }
+}
+
 }  // namespace
 }  // namespace chunklens_test
