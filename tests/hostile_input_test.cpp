@@ -5,6 +5,7 @@
 // says what went wrong in one line on stderr.
 
 #include "fixtures.h"
+#include "fuzz_input.h"
 #include "test_support.h"
 
 #include <sys/stat.h>
@@ -13,6 +14,9 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -370,6 +374,24 @@ TEST_P(DamagedSizeTest, MatchesExpectedOutput)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DamagedSizeTest, ::testing::ValuesIn(size_cases()), CaseName());
+
+// The minimised corpus of the fuzz campaigns (scripts/fuzz), each input run
+// as the harness runs it, so what the fuzzer once found stays fixed.
+TEST(FuzzCorpus, EveryInputEndsCleanly)
+{
+    ScratchDir dir;
+    int inputs = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(CHUNKLENS_FUZZ_CORPUS)) {
+        std::ifstream stream(entry.path(), std::ios::binary);
+        const Bytes input{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+        const chunklens_fuzz::DecodedInput decoded =
+            chunklens_fuzz::decode_input(input.data(), input.size());
+        SCOPED_TRACE(entry.path().filename().string());
+        expect_clean_end(run_on_bytes(dir, decoded.file, decoded.options));
+        ++inputs;
+    }
+    EXPECT_GT(inputs, 0) << "no corpus in " << CHUNKLENS_FUZZ_CORPUS;
+}
 
 // What is named on the command line but is no regular file to read.
 void expect_open_failure(const std::string &path, const std::string &err, RunOptions options = {})
