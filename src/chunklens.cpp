@@ -116,7 +116,8 @@ const char *error_text(const GError *error)
 bool names_unseekable_file(const char *file_name)
 {
     struct stat status;
-    return ::stat(file_name, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+    return ::stat(file_name, &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
 bool is_top_level_chunk_chosen(const IpatchRiffChunk *top_level_chunk)
