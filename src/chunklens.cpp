@@ -186,6 +186,8 @@ int main(int argc, char **argv)
 
     IpatchRiff *reader = ipatch_riff_new(handle);
     IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(reader, &error);
+    if (top_level_chunk == nullptr)
+        header_cut_short(reader, 0, &error);  // a truer message when bytes were missing
     if (top_level_chunk == nullptr || !check_chunk_header(reader, top_level_chunk, 0, &error))
         fail("Failed to start RIFF parse of file '%s': %s\n", file_name, error_text(error));
 

@@ -296,6 +296,11 @@ std::vector<Case> size_cases()
     // wav_file() cut inside the header of INAM, inside the type of INFO,
     // and inside the top-level chunk's form type.
     const Bytes cut_data_header(wav.begin(), wav.begin() + 0x30 + 5);
+    // Cut in the ID and in the size field, where the reader would judge the
+    // chunk on bytes it never read.
+    const Bytes cut_data_id(wav.begin(), wav.begin() + 0x30 + 2);
+    const Bytes cut_data_size(wav.begin(), wav.begin() + 0x30 + 6);
+    const Bytes cut_riff_id(wav.begin(), wav.begin() + 3);
     const Bytes cut_list_type(wav.begin(), wav.begin() + 0x24 + 10);
     const Bytes cut_form_type(wav.begin(), wav.begin() + 10);
     const std::string wav_head = "<WAVE>[   0] (ofs = 0x0, size = 80)\n"
@@ -358,6 +363,18 @@ std::vector<Case> size_cases()
          parse_error("Unexpected end of file",
                       " (ofs=2d, traceback ['INFO' ofs=0x24, size=30 <= 'WAVE' ofs=0x0, size=80])"),
          1},
+        {"DataIdCutByEndOfFile", cut_data_id, {"@FILE@"},
+         wav_head + "  <INFO>[   2] (ofs = 0x24, size = 30)\n",
+         parse_error("Unexpected end of file",
+                     " (ofs=2a, traceback ['INFO' ofs=0x24, size=30 <= 'WAVE' ofs=0x0, size=80])"),
+         1},
+        {"DataSizeCutByEndOfFile", cut_data_size, {"@FILE@"},
+         wav_head + "  <INFO>[   2] (ofs = 0x24, size = 30)\n",
+         parse_error("Unexpected end of file",
+                     " (ofs=2e, traceback ['INFO' ofs=0x24, size=30 <= 'WAVE' ofs=0x0, size=80])"),
+         1},
+        {"RiffIdCutByEndOfFile", cut_riff_id, {"@FILE@"}, "",
+         "Failed to start RIFF parse of file '@FILE@': Unexpected end of file\n", 1},
         {"ListTypeCutByEndOfFile", cut_list_type, {"-t", "fmt ", "@FILE@"},
          reference_dump({"fmt ", 1, 0xc, 16, false}, riff::counting_bytes(16)),
          parse_error("Unexpected end of file", " (ofs=26, traceback ['WAVE' ofs=0x0, size=80])"),
