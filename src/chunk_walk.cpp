@@ -112,6 +112,42 @@ bool skip_rest_of_large_chunk(IpatchRiff *reader, GError **error)
 
 }  // namespace
 
+bool header_cut_short(IpatchRiff *reader, std::uint32_t header_start, GError **error)
+{
+    // The reader's read takes a header that the end of the file cuts short
+    // for a whole one, the missing bytes left from whatever its buffer held
+    // before, and may even fail over them; only the file position shows how
+    // much really came in.
+    const std::uint32_t bytes_read = ipatch_file_get_position(reader->handle) - header_start;
+    if (bytes_read == 0 || bytes_read == CHUNK_HEADER_SIZE ||
+        bytes_read == CHUNK_HEADER_SIZE + LIST_TYPE_SIZE)
+        return false;
+    if (error != nullptr) {
+        g_clear_error(error);
+        g_set_error(error, walk_error_quark(), 0, "Unexpected end of file");
+    }
+    return true;
+}
+
+bool check_chunk_header(IpatchRiff *reader, const IpatchRiffChunk *chunk,
+                        std::uint32_t header_start, GError **error)
+{
+    const std::uint32_t header_length =
+        CHUNK_HEADER_SIZE + (is_data_chunk(chunk) ? 0 : LIST_TYPE_SIZE);
+    const std::uint32_t bytes_read = ipatch_file_get_position(reader->handle) - header_start;
+    // A list chunk too small for its type takes the type from what follows.
+    if (bytes_read == header_length && (is_data_chunk(chunk) || chunk->size >= LIST_TYPE_SIZE))
+        return true;
+
+    g_array_set_size(reader->chunks, reader->chunks->len - 1);
+    if (bytes_read == header_length)
+        g_set_error(error, walk_error_quark(), 0, "List chunk of size %u is too small for its type",
+                    chunk->size);
+    else if (!header_cut_short(reader, header_start, error))
+        g_set_error(error, walk_error_quark(), 0, "Unexpected end of file");
+    return false;
+}
+
 std::uint32_t current_chunk_header_offset(IpatchRiff *reader, const IpatchRiffChunk *chunk)
 {
     // Unsigned 32-bit arithmetic, as the reader's own positions are.
@@ -131,9 +167,15 @@ void show_chunk_line(IpatchRiff *reader, const char *indent)
 bool walk_children(IpatchRiff *reader, char *indent, GError **error)
 {
     while (!run_state.walk_done) {
+        const std::uint32_t header_start = ipatch_file_get_position(reader->handle);
         const IpatchRiffChunk *chunk = ipatch_riff_read_chunk(reader, error);
-        if (chunk == nullptr)
+        if (chunk == nullptr) {
+            if (header_cut_short(reader, header_start, error))
+                return false;
             break;  // the end of the list, or a failed read: the reader knows which
+        }
+        if (!check_chunk_header(reader, chunk, header_start, error))
+            return false;
 
         if (run_state.select_index == run_state.chunk_counter)
             return handle_chunk_selected_by_index(reader, chunk, indent, error);

@@ -9,6 +9,7 @@
 #include <libinstpatch/libinstpatch.h>
 
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
@@ -108,6 +109,17 @@ const char *error_text(const GError *error)
     return error ? error->message : "<no details>";
 }
 
+// The reader seeks past every chunk it does not read, which a pipe cannot
+// do, and opening a FIFO that no one writes to would wait forever; both are
+// refused before the open. Anything stat cannot see is left to the open,
+// which says why.
+bool names_unseekable_file(const char *file_name)
+{
+    struct stat status;
+    return ::stat(file_name, &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
 bool is_top_level_chunk_chosen(const IpatchRiffChunk *top_level_chunk)
 {
     if (run_state.select_index == 0)
@@ -164,6 +176,8 @@ int main(int argc, char **argv)
     // The error slot, the file, the reader and the message text live until
     // the process ends; nothing here is released before exit.
     GError *error = nullptr;
+    if (names_unseekable_file(file_name))
+        fail("Failed to open file '%s': Not a seekable file (a pipe or socket)\n", file_name);
     ipatch_init();
     IpatchFile *file = ipatch_file_new();
     IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);
@@ -173,6 +187,8 @@ int main(int argc, char **argv)
     IpatchRiff *reader = ipatch_riff_new(handle);
     IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(reader, &error);
     if (top_level_chunk == nullptr)
+        header_cut_short(reader, 0, &error);  // a truer message when bytes were missing
+    if (top_level_chunk == nullptr || !check_chunk_header(reader, top_level_chunk, 0, &error))
         fail("Failed to start RIFF parse of file '%s': %s\n", file_name, error_text(error));
 
     if (is_top_level_chunk_chosen(top_level_chunk)) {

@@ -4,6 +4,8 @@
 #include "fixtures.h"
 #include "test_support.h"
 
+#include <csignal>
+
 namespace chunklens_test {
 namespace {
 
@@ -16,6 +18,7 @@ using riff::with_declared_size;
 const RunOptions TO_DEV_FULL = {.stdout_mode = StdoutMode::DevFull};
 const RunOptions STDOUT_CLOSED = {.stdout_mode = StdoutMode::Closed};
 const RunOptions SHARED = {.stdout_mode = StdoutMode::SharedWithStderr};
+const RunOptions HEAD_ONE = {.stdout_mode = StdoutMode::PipeClosedAfterFirstLine};
 
 const char NO_SPACE[] = "chunklens: write error: No space left on device\n";
 const char BAD_FD[] = "chunklens: write error: Bad file descriptor\n";
@@ -49,6 +52,11 @@ std::vector<Case> unwritable_cases()
          TO_DEV_FULL},
         {"ListingToClosedStdout", tree_file(), {"@FILE@"}, "", BAD_FD, 1, STDOUT_CLOSED},
         {"LongDumpToClosedStdout", long_data_file(), {"-d", "1", "@FILE@"}, "", BAD_FD, 1,
+         STDOUT_CLOSED},
+        // The write error is what is reported, not the damage behind it.
+        {"ParseErrorAfterListingToDevFull", child_exceeds_parent(), {"@FILE@"}, "", NO_SPACE, 1,
+         TO_DEV_FULL},
+        {"LongRawDumpToClosedStdout", long_data_file(), {"-r", "-d", "1", "@FILE@"}, "", BAD_FD, 1,
          STDOUT_CLOSED},
         // Runs that write nothing to stdout are not affected.
         {"NothingWrittenToDevFull", tree_file(), {"-d", "99", "@FILE@"}, "", "", 0, TO_DEV_FULL},
@@ -84,6 +92,25 @@ std::vector<Case> shared_file_cases()
     };
 }
 
+// 10000 empty chunks: a listing far longer than a pipe holds.
+Bytes many_chunks_file()
+{
+    return serialize(riff_file("WIDE", std::vector<riff::Chunk>(10000, data_chunk("zero", {}))));
+}
+
+// `chunklens FILE | head -1`: the reader leaves after one line, and the
+// tool ends at its next write through SIGPIPE, without a word, as any
+// filter does.
+std::vector<Case> early_reader_cases()
+{
+    return {
+        {"ListingToHeadOne", many_chunks_file(), {"@FILE@"},
+         "<WIDE>[   0] (ofs = 0x0, size = 80004)\n", "", -SIGPIPE, HEAD_ONE},
+        {"DumpToHeadOne", long_data_file(), {"-d", "1", "@FILE@"},
+         "Dump chunk: (data)[   1] (ofs = 0xc, size = 40000)\n", "", -SIGPIPE, HEAD_ONE},
+    };
+}
+
 class OutputErrorTest : public CaseTest {};
 
 TEST_P(OutputErrorTest, MatchesExpectedOutput)
@@ -93,6 +120,8 @@ TEST_P(OutputErrorTest, MatchesExpectedOutput)
 
 INSTANTIATE_TEST_SUITE_P(UnwritableStdout, OutputErrorTest,
                          ::testing::ValuesIn(unwritable_cases()), CaseName());
+INSTANTIATE_TEST_SUITE_P(EarlyReader, OutputErrorTest, ::testing::ValuesIn(early_reader_cases()),
+                         CaseName());
 INSTANTIATE_TEST_SUITE_P(SharedFile, OutputErrorTest, ::testing::ValuesIn(shared_file_cases()),
                          CaseName());
 

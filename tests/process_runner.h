@@ -12,6 +12,9 @@ enum class StdoutMode {
     DevFull,       // standard output to /dev/full: every write fails
     Closed,        // file descriptor 1 closed before exec
     SharedWithStderr,  // both streams to one file, in the order written
+    // A pipe whose reader takes the first line and then closes it, like
+    // `chunklens ... | head -1`.
+    PipeClosedAfterFirstLine,
 };
 
 struct RunOptions {
@@ -19,6 +22,11 @@ struct RunOptions {
     // removed from the child's environment.
     std::optional<std::string> posixly_correct = std::nullopt;
     StdoutMode stdout_mode = StdoutMode::Capture;
+    // When set, the child runs as this user and group (the runner must be
+    // root), e.g. to meet file permissions that root would pass.
+    std::optional<unsigned> run_as_user = std::nullopt;
+    // A child still running after this long is killed (status -SIGKILL).
+    int timeout_seconds = 60;
 };
 
 struct RunResult {
@@ -28,11 +36,16 @@ struct RunResult {
     std::string err;
     // The exit status, or -N when the child died from signal N.
     int status = 0;
+    // The child's peak resident memory, in KiB.
+    long max_rss_kib = 0;
 };
 
 // Runs CHUNKLENS_BINARY with argv[0] "chunklens" followed by args, in the
-// directory work_dir, with standard input from /dev/null. The capture files
-// are created in work_dir.
+// directory work_dir, with standard input from /dev/null and SIGPIPE at its
+// default, as a shell starts it. The capture files are created in work_dir.
+// The child's environment sets the sanitizers' options (when the binary has
+// them): any report aborts the run, and leak checking skips what the tool
+// keeps on purpose until exit.
 RunResult run_chunklens(const std::vector<std::string> &args, const std::string &work_dir,
                         const RunOptions &options = {});
 
