@@ -143,7 +143,7 @@ bool check_chunk_header(IpatchRiff *reader, const IpatchRiffChunk *chunk,
     if (bytes_read == header_length)
         g_set_error(error, walk_error_quark(), 0, "List chunk of size %u is too small for its type",
                     chunk->size);
-    else if (!header_cut_short(reader, header_start, error))
+    else
         g_set_error(error, walk_error_quark(), 0, "Unexpected end of file");
     return false;
 }

@@ -7,7 +7,6 @@
 
 #include "test_support.h"
 
-#include <cstdio>
 #include <random>
 
 namespace chunklens_test {
@@ -34,30 +33,18 @@ std::string write_input(const ScratchDir &dir, const DumpInput &input)
     const std::uint32_t header_offset = input.data_start - 8;
     const std::uint32_t pad = input.declared_size % 2;
     const std::uint32_t riff_size = header_offset - 8 + 8 + input.declared_size + pad;
-    Bytes head;
-    head.insert(head.end(), {'R', 'I', 'F', 'F'});
-    riff::append_u32(head, riff_size, false);
-    head.insert(head.end(), {'W', 'A', 'V', 'E'});
-    if (input.data_start != 20) {
-        head.insert(head.end(), {'J', 'U', 'N', 'K'});
-        riff::append_u32(head, input.data_start - SMALLEST_PADDED_START, false);
-    }
+    std::vector<riff::Chunk> hole_chunk;
+    if (input.data_start != 20)
+        hole_chunk.push_back(riff::with_declared_size(riff::data_chunk("JUNK", {}),
+                                                      input.data_start - SMALLEST_PADDED_START));
+    const Bytes head =
+        riff::serialize(riff::with_declared_size(riff::riff_file("WAVE", hole_chunk), riff_size));
     Bytes tail = {'d', 'a', 't', 'a'};
     riff::append_u32(tail, input.declared_size, false);
     tail.insert(tail.end(), input.present.begin(), input.present.end());
     if (input.present.size() == input.declared_size && pad != 0)
         tail.push_back(0);
-
-    const std::string path = dir.path() + "/input.wav";
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(file, nullptr);
-    if (file == nullptr)
-        return path;
-    EXPECT_EQ(std::fwrite(head.data(), 1, head.size(), file), head.size());
-    EXPECT_EQ(std::fseek(file, header_offset, SEEK_SET), 0);
-    EXPECT_EQ(std::fwrite(tail.data(), 1, tail.size(), file), tail.size());
-    EXPECT_EQ(std::fclose(file), 0);
-    return path;
+    return dir.write_with_hole("input.wav", head, header_offset, tail);
 }
 
 // Runs the dump of the input and compares it with the reference rendering:

@@ -169,19 +169,12 @@ TEST(LargeFile, ChunkAfterThreeGigabytesOfData)
 {
     constexpr std::uint32_t data_size = 0xC0000000u;
     ScratchDir dir;
-    const std::string path = dir.path() + "/large.wav";
-    {
-        const Bytes head = serialize(with_declared_size(
-            riff_file("WAVE", {with_declared_size(data_chunk("data", {}), data_size)}),
-            4 + 8 + data_size + 12));
-        const Bytes tail = serialize(data_chunk("next", {0x77, 0x78, 0x79, 0x7A}));
-        std::FILE *file = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(head.data(), 1, head.size(), file), head.size());
-        ASSERT_EQ(std::fseek(file, data_size, SEEK_CUR), 0);
-        ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), file), tail.size());
-        ASSERT_EQ(std::fclose(file), 0);
-    }
+    const Bytes head = serialize(with_declared_size(
+        riff_file("WAVE", {with_declared_size(data_chunk("data", {}), data_size)}),
+        4 + 8 + data_size + 12));
+    const Bytes tail = serialize(data_chunk("next", {0x77, 0x78, 0x79, 0x7A}));
+    const std::string path =
+        dir.write_with_hole("large.wav", head, std::uint64_t{head.size()} + data_size, tail);
 
     const RunResult listing = run_chunklens({path}, dir.path());
     EXPECT_EQ(listing.out, "<WAVE>[   0] (ofs = 0x0, size = 3221225496)\n"

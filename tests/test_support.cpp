@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace chunklens_test {
@@ -32,6 +33,19 @@ std::string ScratchDir::write(const std::string &name, const riff::Bytes &bytes)
 {
     const std::string file_path = path_ + "/" + name;
     riff::write_file(file_path, bytes);
+    return file_path;
+}
+
+std::string ScratchDir::write_with_hole(const std::string &name, const riff::Bytes &head,
+                                        std::uint64_t tail_offset, const riff::Bytes &tail) const
+{
+    const std::string file_path = write(name, head);
+    std::fstream file(file_path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(tail_offset));
+    file.write(reinterpret_cast<const char *>(tail.data()),
+               static_cast<std::streamsize>(tail.size()));
+    if (!file)
+        throw std::runtime_error("cannot write " + file_path);
     return file_path;
 }
 

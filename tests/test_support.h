@@ -30,6 +30,10 @@ public:
     const std::string &path() const { return path_; }
     // Writes bytes to a file of this name in the directory; returns its path.
     std::string write(const std::string &name, const riff::Bytes &bytes) const;
+    // Writes head at the start of the file and tail at tail_offset, with a
+    // hole between them, so that a file of gigabytes takes no disk space.
+    std::string write_with_hole(const std::string &name, const riff::Bytes &head,
+                                std::uint64_t tail_offset, const riff::Bytes &tail) const;
 
 private:
     std::string path_;
