@@ -24,8 +24,8 @@ GQuark dump_error_quark()
 constexpr std::size_t MAX_LABEL_DIGITS = 20;
 constexpr std::size_t MIN_LABEL_DIGITS = 8;
 constexpr std::size_t MAX_ROW_LABEL_LENGTH = 1 + MAX_LABEL_DIGITS + 2;
-// A label is stored with one copy of this fixed size, whatever its length;
-// the text that follows overwrites the excess.
+// A label is stored with copies of fixed sizes, whatever its length, which
+// reach at most this far; the text that follows overwrites the excess.
 constexpr std::size_t ROW_LABEL_STORE_SIZE = 24;
 static_assert(ROW_LABEL_STORE_SIZE >= MAX_ROW_LABEL_LENGTH);
 constexpr std::size_t BYTE_ITEM_LENGTH = 3;
@@ -73,46 +73,89 @@ char *append_group_separator(char *text)
     return text + GROUP_SEPARATOR_LENGTH;
 }
 
-// The label of the next row to start, kept as ready text ("\n", the decimal
-// offset with at least 8 digits, two blanks) and advanced digit by digit,
-// because converting a number for every row would cost more than the row.
+// The label of the next row to start: "\n", the decimal offset with at
+// least 8 digits, two blanks. Converting a number for every row would cost
+// more than the row, so the label is advanced instead. Its last 8 digits
+// are one 64-bit word, a digit value (0 to 9) per byte with the last digit
+// in the lowest byte, and grow by 16 with byte-wise decimal arithmetic in a
+// register; the digits above them change once per 10^8 bytes and are kept
+// as ready text after the newline.
 struct RowLabel {
-    char text[ROW_LABEL_STORE_SIZE];
-    std::size_t length;
+    char head[16];  // "\n" and the digits above the last eight, if any
+    std::size_t head_length;
+    std::uint64_t upper;  // the offset divided by 10^8
+    std::uint64_t low_digits;
 };
+
+constexpr std::uint64_t LOW_DIGITS_BASE = 100000000;
+constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101;
+
+// A number below 10^8 as eight digit values, the last digit lowest.
+constexpr std::uint64_t spread_digits(std::uint64_t value)
+{
+    std::uint64_t digits = 0;
+    for (int position = 0; position < 8; ++position, value /= 10)
+        digits |= (value % 10) << (8 * position);
+    return digits;
+}
+
+constexpr std::uint64_t ROW_STEP_DIGITS = spread_digits(DUMP_ROW_SIZE);
+
+void set_label_head(RowLabel &label)
+{
+    label.head_length =
+        label.upper == 0
+            ? std::snprintf(label.head, sizeof label.head, "\n")
+            : std::snprintf(label.head, sizeof label.head, "\n%" PRIu64, label.upper);
+}
 
 RowLabel make_row_label(std::uint64_t row_offset)
 {
     RowLabel label{};
-    label.length = std::snprintf(label.text, sizeof label.text, "\n%0*" PRIu64 "  ",
-                                 static_cast<int>(MIN_LABEL_DIGITS), row_offset);
+    label.upper = row_offset / LOW_DIGITS_BASE;
+    label.low_digits = spread_digits(row_offset % LOW_DIGITS_BASE);
+    set_label_head(label);
     return label;
 }
 
+// Adds 16 to the eight digits at once: with 246 added to every byte, a byte
+// whose digit reaches 10 carries into the next one and keeps digit - 10;
+// the others keep digit + 246, have their top bit set, and get it back.
 void advance_row_label(RowLabel &label)
 {
-    char *const first_digit = label.text + 1;
-    char *digit = label.text + label.length - 3;
-    unsigned carry = DUMP_ROW_SIZE;
-    for (; carry > 0 && digit >= first_digit; --digit) {
-        const unsigned sum = static_cast<unsigned>(*digit - '0') + carry;
-        *digit = static_cast<char>('0' + sum % 10);
-        carry = sum / 10;
+    constexpr std::uint64_t CARRY_BIAS = 0xF6 * EVERY_BYTE;
+    std::uint64_t sum;
+    const bool carry_out =
+        __builtin_add_overflow(label.low_digits + ROW_STEP_DIGITS, CARRY_BIAS, &sum);
+    const std::uint64_t kept_bias = (sum >> 7) & EVERY_BYTE;
+    label.low_digits = sum - kept_bias * 0xF6;
+    if (carry_out) {
+        // 99999984 + 16 = 100000000: the digits above the eight grow.
+        ++label.upper;
+        set_label_head(label);
     }
-    if (carry > 0) {
-        // One digit more: 99999984 + 16 = 100000000.
-        std::memmove(first_digit + 1, first_digit, label.length - 1);
-        *first_digit = static_cast<char>('0' + carry);
-        ++label.length;
-    }
+}
+
+// The eight digits as text, first digit first.
+std::uint64_t low_digits_text(std::uint64_t low_digits)
+{
+    const std::uint64_t text = low_digits | ('0' * EVERY_BYTE);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return text;
+#else
+    return __builtin_bswap64(text);
+#endif
 }
 
 char *append_row_label(char *text, RowLabel &label)
 {
-    std::memcpy(text, label.text, ROW_LABEL_STORE_SIZE);
-    text += label.length;
+    std::memcpy(text, label.head, sizeof label.head);
+    text += label.head_length;
+    const std::uint64_t digits = low_digits_text(label.low_digits);
+    std::memcpy(text, &digits, sizeof digits);
+    std::memcpy(text + sizeof digits, "  ", 2);
     advance_row_label(label);
-    return text;
+    return text + sizeof digits + 2;
 }
 
 // One item of the formatted layout with what precedes it: a row label where
@@ -126,6 +169,99 @@ char *append_formatted_item(char *text, unsigned char byte, std::uint64_t offset
     return append_byte_item(text, byte);
 }
 
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+    (defined(__SSE2__) || defined(__ARM_NEON) || defined(__VSX__)) &&                        \
+    !defined(CHUNKLENS_SCALAR_FORMAT)
+#define CHUNKLENS_VECTOR_FORMAT 1
+#endif
+
+#ifdef CHUNKLENS_VECTOR_FORMAT
+
+// Sixteen bytes are formatted at once in vector registers: the compiler's
+// generic vectors become SSE2 on amd64, NEON on arm64 and VSX on ppc64el,
+// which every machine of those architectures has. Other targets, and
+// big-endian ones where the lanes below would be in the other order, take
+// the table path.
+typedef unsigned char ByteVector __attribute__((vector_size(16)));
+typedef signed char SignedByteVector __attribute__((vector_size(16)));
+typedef std::uint32_t WordVector __attribute__((vector_size(16)));
+
+// The items of a group of four bytes, "HL HL HL HL ", followed by the group
+// separator " |  ", fill 16 bytes exactly. One such unit is made per group:
+// formatted rows store the units one after another, the last one's
+// separator being overwritten by what follows the row; raw runs store them
+// 12 bytes apart, each overwriting the separator of the one before.
+struct GroupUnits {
+    WordVector unit[4];
+};
+
+// Hexadecimal digits of nibbles 0 to 15: '0'..'9', then 'A'..'F', which
+// stand 7 further on.
+ByteVector hex_digits(ByteVector nibbles)
+{
+    const SignedByteVector above_nine = reinterpret_cast<SignedByteVector>(nibbles) > 9;
+    return nibbles + '0' + (reinterpret_cast<ByteVector>(above_nine) & 7);
+}
+
+// Inlined, so that the units stay in registers on their way to the text.
+[[gnu::always_inline]] inline GroupUnits format_sixteen_bytes(const unsigned char *bytes)
+{
+    ByteVector data;
+    std::memcpy(&data, bytes, sizeof data);
+    const ByteVector high = hex_digits(data >> 4);
+    const ByteVector low = hex_digits(data & 15);
+    // The digits of bytes 0-7 and 8-15 in text order, high digit first.
+    const WordVector digits_0_7 = reinterpret_cast<WordVector>(__builtin_shufflevector(
+        high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+    const WordVector digits_8_15 = reinterpret_cast<WordVector>(__builtin_shufflevector(
+        high, low, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
+    // Lane g of first_pairs holds the digits of bytes 0 and 1 of group g,
+    // lane g of second_pairs those of bytes 2 and 3 (lowest byte first).
+    const WordVector first_pairs = __builtin_shufflevector(digits_0_7, digits_8_15, 0, 2, 4, 6);
+    const WordVector second_pairs = __builtin_shufflevector(digits_0_7, digits_8_15, 1, 3, 5, 7);
+    // The unit's four words, lane g for group g: "H0L0 H1", "L1 H2L2",
+    // " H3L3 " and " |  ", the blanks put in by constants.
+    const WordVector word0 = (first_pairs & 0xFFFF) | ((first_pairs << 8) & 0xFF000000) | 0x00200000;
+    const WordVector word1 = (first_pairs >> 24) | (second_pairs << 16) | 0x00002000;
+    const WordVector word2 = ((second_pairs >> 8) & 0x00FFFF00) | 0x20000020;
+    const WordVector word3 = WordVector{} | 0x20207C20;
+    // Transposed, so that each group's four words lie together.
+    const WordVector words01_low = __builtin_shufflevector(word0, word1, 0, 4, 1, 5);
+    const WordVector words01_high = __builtin_shufflevector(word0, word1, 2, 6, 3, 7);
+    const WordVector words23_low = __builtin_shufflevector(word2, word3, 0, 4, 1, 5);
+    const WordVector words23_high = __builtin_shufflevector(word2, word3, 2, 6, 3, 7);
+    return {{__builtin_shufflevector(words01_low, words23_low, 0, 1, 4, 5),
+             __builtin_shufflevector(words01_low, words23_low, 2, 3, 6, 7),
+             __builtin_shufflevector(words01_high, words23_high, 0, 1, 4, 5),
+             __builtin_shufflevector(words01_high, words23_high, 2, 3, 6, 7)}};
+}
+
+constexpr std::size_t GROUP_UNIT_SIZE = 16;
+constexpr std::size_t FORMATTED_ROW_BODY_LENGTH =
+    DUMP_ROW_SIZE * BYTE_ITEM_LENGTH + SEPARATORS_PER_ROW * GROUP_SEPARATOR_LENGTH;
+constexpr std::size_t RAW_GROUP_LENGTH = DUMP_GROUP_SIZE * BYTE_ITEM_LENGTH;
+
+// A whole row, from its first column to its last.
+char *append_full_row(char *text, const unsigned char *row, RowLabel &label)
+{
+    text = append_row_label(text, label);
+    const GroupUnits units = format_sixteen_bytes(row);
+    for (std::size_t group = 0; group < 4; ++group)
+        std::memcpy(text + group * GROUP_UNIT_SIZE, &units.unit[group], GROUP_UNIT_SIZE);
+    return text + FORMATTED_ROW_BODY_LENGTH;
+}
+
+// Sixteen bytes of a raw run.
+char *append_raw_sixteen(char *text, const unsigned char *bytes)
+{
+    const GroupUnits units = format_sixteen_bytes(bytes);
+    for (std::size_t group = 0; group < 4; ++group)
+        std::memcpy(text + group * RAW_GROUP_LENGTH, &units.unit[group], GROUP_UNIT_SIZE);
+    return text + 4 * RAW_GROUP_LENGTH;
+}
+
+#else
+
 // A whole row, from its first column to its last.
 char *append_full_row(char *text, const unsigned char *row, RowLabel &label)
 {
@@ -138,6 +274,15 @@ char *append_full_row(char *text, const unsigned char *row, RowLabel &label)
     }
     return text;
 }
+
+char *append_raw_sixteen(char *text, const unsigned char *bytes)
+{
+    for (std::uint32_t i = 0; i < 16; ++i)
+        text = append_byte_item(text, bytes[i]);
+    return text;
+}
+
+#endif
 
 // Rows that the block covers whole take the fast path; the partial rows at
 // either end of the block go item by item.
@@ -156,7 +301,10 @@ char *append_formatted_block(char *text, const unsigned char *block, std::uint32
 
 char *append_raw_block(char *text, const unsigned char *block, std::uint32_t length)
 {
-    for (std::uint32_t i = 0; i < length; ++i)
+    std::uint32_t i = 0;
+    for (; length - i >= 16; i += 16)
+        text = append_raw_sixteen(text, block + i);
+    for (; i < length; ++i)
         text = append_byte_item(text, block[i]);
     return text;
 }
@@ -186,15 +334,40 @@ void print_blank_columns(std::uint32_t data_start)
     write_output(text, end - text);
 }
 
-// The text of one block is built whole and written at once.
-void print_block(const unsigned char *block, std::uint32_t length, std::uint64_t first_offset,
-                 RowLabel &label)
+// The text of a block is built whole, after the text of earlier blocks that
+// waits to be written, if any; output_batch_size() says how much may wait.
+// The largest batch the writer asks for fits, with one block after it.
+constexpr std::size_t MAX_OUTPUT_BATCH_SIZE = 1 << 20;
+constexpr std::size_t DUMP_TEXT_SIZE = MAX_OUTPUT_BATCH_SIZE + BLOCK_TEXT_SIZE;
+
+struct DumpText {
+    char *start;
+    char *end;
+    std::size_t batch_size;
+};
+
+DumpText start_dump_text()
 {
-    static char text[BLOCK_TEXT_SIZE];
-    const char *end = run_state.raw_output
-                          ? append_raw_block(text, block, length)
-                          : append_formatted_block(text, block, length, first_offset, label);
-    write_output(text, end - text);
+    // Static, because a megabyte does not belong on the stack; pages that a
+    // small dump never reaches are never touched.
+    static char text[DUMP_TEXT_SIZE];
+    return {text, text, std::min(output_batch_size(), MAX_OUTPUT_BATCH_SIZE)};
+}
+
+void write_dump_text(DumpText &text)
+{
+    write_output(text.start, text.end - text.start);
+    text.end = text.start;
+}
+
+void print_block(DumpText &text, const unsigned char *block, std::uint32_t length,
+                 std::uint64_t first_offset, RowLabel &label)
+{
+    text.end = run_state.raw_output
+                   ? append_raw_block(text.end, block, length)
+                   : append_formatted_block(text.end, block, length, first_offset, label);
+    if (static_cast<std::size_t>(text.end - text.start) >= text.batch_size)
+        write_dump_text(text);
 }
 
 // The library's plain read reports success for a block that the end of the
@@ -240,18 +413,23 @@ gsize set_channel_buffer_size(IpatchFileHandle *handle, gsize size)
 bool print_chunk_data(IpatchRiff *reader, std::uint64_t data_start, std::uint32_t size, GError **error)
 {
     unsigned char block[READ_BLOCK_SIZE];
+    DumpText text = start_dump_text();
     std::uint64_t offset = data_start;
     // The first label is that of the first row to start inside the data.
     RowLabel label = make_row_label((offset + DUMP_ROW_SIZE - 1) / DUMP_ROW_SIZE * DUMP_ROW_SIZE);
     // Sizes are unsigned 32-bit in RIFF, so the count is too.
     for (std::uint32_t remaining = size; remaining > 0;) {
         const std::uint32_t length = std::min(remaining, READ_BLOCK_SIZE);
-        if (!read_whole_block(reader->handle, block, length, error))
+        if (!read_whole_block(reader->handle, block, length, error)) {
+            // What was read before the failure is shown before its message.
+            write_dump_text(text);
             return false;
-        print_block(block, length, offset, label);
+        }
+        print_block(text, block, length, offset, label);
         offset += length;
         remaining -= length;
     }
+    write_dump_text(text);
     return true;
 }
 

@@ -8,9 +8,13 @@
 
 #include <libinstpatch/libinstpatch.h>
 
+#include <fcntl.h>
 #include <getopt.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -22,6 +26,20 @@
 RunState run_state;
 
 namespace {
+
+// Dump text gathered for one write when standard output is a file or a
+// device. Larger writes gain nothing measurable and cost memory.
+constexpr std::size_t FILE_OUTPUT_BATCH_SIZE = 1 << 20;
+// A pipe is not enlarged beyond this: the writer and its reader then already
+// run side by side without waiting for each other, and a larger pipe only
+// pins more kernel memory.
+constexpr long PIPE_SIZE_LIMIT = 1 << 20;
+// Text shorter than this joins the listing lines in stdio's buffer; longer
+// text is written to the descriptor in one call, which saves stdio's copy
+// and its split of the text into a buffer's worth and the rest.
+constexpr std::size_t DIRECT_WRITE_MIN = 8192;
+
+std::size_t output_batch = 0;
 
 const char *const SHORT_OPTIONS = "rd:t:";
 
@@ -152,10 +170,98 @@ std::int32_t parse_chunk_index(const char *text)
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
+namespace {
+
+// The largest pipe an unprivileged process may make; 0 when unknown.
+long pipe_max_size()
+{
+    long size = 0;
+    if (std::FILE *limit = std::fopen("/proc/sys/fs/pipe-max-size", "re")) {
+        if (std::fscanf(limit, "%ld", &size) != 1)
+            size = 0;
+        std::fclose(limit);
+    }
+    return size;
+}
+
+// A block of dump text is larger than the default pipe of 64 KiB, so with
+// it every write would wait for the reader. The system may refuse a size
+// (a user over the limit of pipe memory): then smaller ones are tried, and
+// the pipe stays as it is when none is granted.
+void enlarge_pipe(int descriptor)
+{
+#ifdef F_SETPIPE_SZ
+    const long current = ::fcntl(descriptor, F_GETPIPE_SZ);
+    if (current < 0)
+        return;
+    const long largest = pipe_max_size();
+    for (long size = std::min(largest > 0 ? largest : PIPE_SIZE_LIMIT, PIPE_SIZE_LIMIT);
+         size > current; size /= 2) {
+        if (::fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(size)) >= 0)
+            return;
+    }
+#else
+    (void)descriptor;
+#endif
+}
+
+// A descriptor that another program left non-blocking refuses a write when
+// it is full instead of waiting; wait here for room, as a blocking one would.
+void wait_until_writable(int descriptor)
+{
+    pollfd watched = {descriptor, POLLOUT, 0};
+    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
+void write_all(int descriptor, const char *text, std::size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(descriptor, text, length);
+        if (written > 0) {
+            text += written;
+            length -= static_cast<std::size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            wait_until_writable(descriptor);
+        } else {
+            exit_on_write_error(written < 0 ? errno : EIO);
+        }
+    }
+}
+
+}  // namespace
+
+void prepare_output()
+{
+    struct stat status;
+    // A descriptor that cannot be looked at gets the plain path; its first
+    // write says what is wrong with it.
+    if (::fstat(STDOUT_FILENO, &status) != 0)
+        return;
+    if (S_ISFIFO(status.st_mode))
+        enlarge_pipe(STDOUT_FILENO);
+    else if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+             (S_ISCHR(status.st_mode) && !::isatty(STDOUT_FILENO)))
+        output_batch = FILE_OUTPUT_BATCH_SIZE;
+}
+
+std::size_t output_batch_size()
+{
+    return output_batch;
+}
+
 void write_output(const char *text, std::size_t length)
 {
-    if (std::fwrite(text, 1, length, stdout) != length)
-        exit_on_write_error(errno);
+    if (length < DIRECT_WRITE_MIN) {
+        if (std::fwrite(text, 1, length, stdout) != length)
+            exit_on_write_error(errno);
+        return;
+    }
+    // What stdio holds was printed first, so it goes first.
+    flush_output();
+    write_all(STDOUT_FILENO, text, length);
 }
 
 void print_output(const char *format, ...)
@@ -178,6 +284,7 @@ int main(int argc, char **argv)
     GError *error = nullptr;
     if (names_unseekable_file(file_name))
         fail("Failed to open file '%s': Not a seekable file (a pipe or socket)\n", file_name);
+    prepare_output();
     ipatch_init();
     IpatchFile *file = ipatch_file_new();
     IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);

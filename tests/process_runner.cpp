@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +102,7 @@ std::vector<char *> pointers_to(std::vector<std::string> &texts)
     case StdoutMode::Capture:
     case StdoutMode::DevFull:
     case StdoutMode::PipeClosedAfterFirstLine:
+    case StdoutMode::Pipe:
         if (::dup2(out_fd, 1) < 0)
             ::_exit(126);
         break;
@@ -119,7 +121,7 @@ std::vector<char *> pointers_to(std::vector<std::string> &texts)
         if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
             ::_exit(126);
     }
-    ::execve(CHUNKLENS_BINARY, argv, envp);
+    ::execve(options.binary ? options.binary : CHUNKLENS_BINARY, argv, envp);
     ::_exit(127);
 }
 
@@ -133,6 +135,29 @@ std::string read_first_line_and_close(int fd)
         line += byte;
     ::close(fd);
     return line;
+}
+
+// The reader of `| cat`: takes everything until the writer closes its end,
+// or until the timeout, after which the child is killed anyway.
+std::string read_all_and_close(int fd, int timeout_seconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd readable = {fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) == 0)
+            break;
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0)
+            text.append(buffer, static_cast<std::size_t>(count));
+        else if (count == 0 || errno != EINTR)
+            break;
+    }
+    ::close(fd);
+    return text;
 }
 
 // Waits for the child; one that outlives the timeout is killed, so that a
@@ -174,7 +199,8 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     else if (options.stdout_mode == StdoutMode::DevFull)
         out_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     int pipe_read_fd = -1;
-    if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine) {
+    if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine ||
+        options.stdout_mode == StdoutMode::Pipe) {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0)
             throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
@@ -194,8 +220,10 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     ::close(err_fd);
 
     RunResult result;
-    if (pipe_read_fd >= 0)
+    if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine)
         result.out = read_first_line_and_close(pipe_read_fd);
+    else if (options.stdout_mode == StdoutMode::Pipe)
+        result.out = read_all_and_close(pipe_read_fd, options.timeout_seconds);
     rusage usage{};
     const int wait_status = wait_for_child(pid, options.timeout_seconds, usage);
     result.max_rss_kib = usage.ru_maxrss;
@@ -235,7 +263,12 @@ std::string describe_command(const std::vector<std::string> &args, const RunOpti
     case StdoutMode::PipeClosedAfterFirstLine:
         text += " | head -1";
         break;
+    case StdoutMode::Pipe:
+        text += " | cat";
+        break;
     }
+    if (options.binary)
+        text += " (run as " + std::string(options.binary) + ")";
     return text;
 }
 

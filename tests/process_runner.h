@@ -15,6 +15,8 @@ enum class StdoutMode {
     // A pipe whose reader takes the first line and then closes it, like
     // `chunklens ... | head -1`.
     PipeClosedAfterFirstLine,
+    // A pipe read to its end, like `chunklens ... | cat`.
+    Pipe,
 };
 
 struct RunOptions {
@@ -27,6 +29,8 @@ struct RunOptions {
     std::optional<unsigned> run_as_user = std::nullopt;
     // A child still running after this long is killed (status -SIGKILL).
     int timeout_seconds = 60;
+    // The executable to run; null for the chunklens under test.
+    const char *binary = nullptr;
 };
 
 struct RunResult {
