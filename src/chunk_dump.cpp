@@ -87,6 +87,8 @@ struct RowLabel {
     std::uint64_t low_digits;
 };
 
+// The last eight digits fill the word; 8 is also the label's least width.
+static_assert(MIN_LABEL_DIGITS == sizeof(std::uint64_t));
 constexpr std::uint64_t LOW_DIGITS_BASE = 100000000;
 constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101;
 
@@ -94,7 +96,7 @@ constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101;
 constexpr std::uint64_t spread_digits(std::uint64_t value)
 {
     std::uint64_t digits = 0;
-    for (int position = 0; position < 8; ++position, value /= 10)
+    for (std::size_t position = 0; position < MIN_LABEL_DIGITS; ++position, value /= 10)
         digits |= (value % 10) << (8 * position);
     return digits;
 }
@@ -240,6 +242,9 @@ constexpr std::size_t GROUP_UNIT_SIZE = 16;
 constexpr std::size_t FORMATTED_ROW_BODY_LENGTH =
     DUMP_ROW_SIZE * BYTE_ITEM_LENGTH + SEPARATORS_PER_ROW * GROUP_SEPARATOR_LENGTH;
 constexpr std::size_t RAW_GROUP_LENGTH = DUMP_GROUP_SIZE * BYTE_ITEM_LENGTH;
+// The last unit of a row or a run reaches past the text's end by its
+// separator, into the room that a block's text keeps for such excess.
+static_assert(GROUP_UNIT_SIZE - RAW_GROUP_LENGTH <= ROW_LABEL_STORE_SIZE);
 
 // A whole row, from its first column to its last.
 char *append_full_row(char *text, const unsigned char *row, RowLabel &label)

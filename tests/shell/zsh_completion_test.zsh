@@ -21,10 +21,12 @@ fail() {
 
 # Types KEYS and keeps what the shell prints until it has been quiet for a
 # while, so that the next keys do not arrive while it is still completing.
+# The quiet spell is long enough for a completion that runs chunklens under the
+# sanitizers on a busy machine; half a second was not.
 type_keys() {
   local chunk last=$EPOCHREALTIME deadline=$(( EPOCHREALTIME + 20 ))
   zpty -n -w shell "$1"
-  while (( EPOCHREALTIME < deadline && EPOCHREALTIME - last < 0.5 )); do
+  while (( EPOCHREALTIME < deadline && EPOCHREALTIME - last < 1.5 )); do
     if zpty -rt shell chunk; then
       pending_output+=$chunk
       last=$EPOCHREALTIME
