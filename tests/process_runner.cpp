@@ -1,9 +1,11 @@
 #include "process_runner.h"
 
 #include <fcntl.h>
-#include <grp.h>
+#include <linux/capability.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +47,18 @@ int open_capture_file(const std::string &path)
     return fd;
 }
 
+// Opens path on a descriptor above the standard streams, which the child
+// replaces (the runner itself may have been started without them).
+int open_above_standard_streams(const char *path, int flags)
+{
+    const int fd = ::open(path, flags);
+    if (fd < 0 || fd > 2)
+        return fd;
+    const int moved = ::fcntl(fd, (flags & O_CLOEXEC) ? F_DUPFD_CLOEXEC : F_DUPFD, 3);
+    ::close(fd);
+    return moved;
+}
+
 bool starts_with(const char *text, const char *prefix)
 {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -54,13 +68,18 @@ bool starts_with(const char *text, const char *prefix)
 // aborts the child (status -SIGABRT) and its text on stderr fails every
 // exact comparison. Full stacks on allocation let the suppressions name the
 // tool's functions.
-const char *const SANITIZER_SETTINGS[] = {
-    "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0",
-    "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1",
-    "LSAN_OPTIONS=print_suppressions=0:suppressions=" CHUNKLENS_LSAN_SUPPRESSIONS,
-};
+// The suppressions are named by suppressions_path.
+std::vector<std::string> sanitizer_settings(const std::string &suppressions_path)
+{
+    return {
+        "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0",
+        "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1",
+        "LSAN_OPTIONS=print_suppressions=0:suppressions=" + suppressions_path,
+    };
+}
 
-std::vector<std::string> child_environment(const RunOptions &options)
+std::vector<std::string> child_environment(const RunOptions &options,
+                                           const std::string &suppressions_path)
 {
     static const char *const replaced[] = {"POSIXLY_CORRECT=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=",
                                            "LSAN_OPTIONS="};
@@ -74,7 +93,8 @@ std::vector<std::string> child_environment(const RunOptions &options)
     }
     if (options.posixly_correct)
         entries.push_back("POSIXLY_CORRECT=" + *options.posixly_correct);
-    entries.insert(entries.end(), std::begin(SANITIZER_SETTINGS), std::end(SANITIZER_SETTINGS));
+    for (std::string &setting : sanitizer_settings(suppressions_path))
+        entries.push_back(std::move(setting));
     return entries;
 }
 
@@ -87,8 +107,37 @@ std::vector<char *> pointers_to(std::vector<std::string> &texts)
     return pointers;
 }
 
+// In the child, once its error file is on descriptor 2: says why it gives
+// up before the tool could run.
+[[noreturn]] void child_gives_up(const char *why)
+{
+    const ssize_t ignored = ::write(2, why, std::strlen(why));
+    (void)ignored;
+    ::_exit(126);
+}
+
+// Root passes file permissions through CAP_DAC_OVERRIDE, and reads and
+// searches through CAP_DAC_READ_SEARCH. An execve by root grants again
+// every capability left in the bounding set, so the two leave that set as
+// well as the current ones (which takes them from the ambient set too).
+bool drop_permission_override()
+{
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        if (::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0)
+            return false;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, sets) != 0)
+        return false;
+    const __u32 kept = ~(CAP_TO_MASK(CAP_DAC_OVERRIDE) | CAP_TO_MASK(CAP_DAC_READ_SEARCH));
+    sets[0].effective &= kept;
+    sets[0].permitted &= kept;
+    sets[0].inheritable &= kept;
+    return ::syscall(SYS_capset, &header, sets) == 0;
+}
+
 // In the child: only async-signal-safe calls from here to execve.
-[[noreturn]] void exec_child(const std::string &work_dir, int out_fd, int err_fd,
+[[noreturn]] void exec_child(const std::string &work_dir, int binary_fd, int out_fd, int err_fd,
                              const RunOptions &options, char **argv, char **envp)
 {
     // The test program or its runner may ignore SIGPIPE; a shell does not.
@@ -116,12 +165,9 @@ std::vector<char *> pointers_to(std::vector<std::string> &texts)
     }
     if (::chdir(work_dir.c_str()) != 0)
         ::_exit(126);
-    if (options.run_as_user) {
-        const uid_t user = *options.run_as_user;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
-            ::_exit(126);
-    }
-    ::execve(options.binary ? options.binary : CHUNKLENS_BINARY, argv, envp);
+    if (options.without_permission_override && !drop_permission_override())
+        child_gives_up("process_runner: cannot drop CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH\n");
+    ::fexecve(binary_fd, argv, envp);
     ::_exit(127);
 }
 
@@ -190,7 +236,26 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     std::vector<std::string> argv_texts{"chunklens"};
     argv_texts.insert(argv_texts.end(), args.begin(), args.end());
     std::vector<char *> argv = pointers_to(argv_texts);
-    std::vector<std::string> env_texts = child_environment(options);
+
+    // Opened here, while the folders above them may still be searched; the
+    // child runs the binary through its descriptor. A child that cannot
+    // search those folders reads the suppressions through an inherited
+    // descriptor instead of their path.
+    const char *const binary = options.binary ? options.binary : CHUNKLENS_BINARY;
+    const int binary_fd = open_above_standard_streams(binary, O_PATH | O_CLOEXEC);
+    if (binary_fd < 0)
+        throw std::runtime_error(std::string("cannot open ") + binary + ": " +
+                                 std::strerror(errno));
+    std::string suppressions_path = CHUNKLENS_LSAN_SUPPRESSIONS;
+    int suppressions_fd = -1;
+    if (options.without_permission_override) {
+        suppressions_fd = open_above_standard_streams(CHUNKLENS_LSAN_SUPPRESSIONS, O_RDONLY);
+        if (suppressions_fd < 0)
+            throw std::runtime_error(std::string("cannot open " CHUNKLENS_LSAN_SUPPRESSIONS ": ") +
+                                     std::strerror(errno));
+        suppressions_path = "/proc/self/fd/" + std::to_string(suppressions_fd);
+    }
+    std::vector<std::string> env_texts = child_environment(options, suppressions_path);
     std::vector<char *> envp = pointers_to(env_texts);
 
     int out_fd = -1;
@@ -213,11 +278,14 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0)
-        exec_child(work_dir, out_fd, err_fd, options, argv.data(), envp.data());
+        exec_child(work_dir, binary_fd, out_fd, err_fd, options, argv.data(), envp.data());
 
     if (out_fd >= 0)
         ::close(out_fd);
     ::close(err_fd);
+    ::close(binary_fd);
+    if (suppressions_fd >= 0)
+        ::close(suppressions_fd);
 
     RunResult result;
     if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine)

@@ -24,9 +24,13 @@ struct RunOptions {
     // removed from the child's environment.
     std::optional<std::string> posixly_correct = std::nullopt;
     StdoutMode stdout_mode = StdoutMode::Capture;
-    // When set, the child runs as this user and group (the runner must be
-    // root), e.g. to meet file permissions that root would pass.
-    std::optional<unsigned> run_as_user = std::nullopt;
+    // When set, the child (of a runner that is root) stays root but without
+    // the capabilities that let root pass file permissions, so that a file's
+    // mode bars it as it bars any other owner. The child keeps the working
+    // directory it was given and runs the binary from an open descriptor, so
+    // that the folders above the build and the scratch files need not be open
+    // to anyone else: a clone in /root or in a mode-700 folder works.
+    bool without_permission_override = false;
     // A child still running after this long is killed (status -SIGKILL).
     int timeout_seconds = 60;
     // The executable to run; null for the chunklens under test.
