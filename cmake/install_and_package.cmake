@@ -51,6 +51,18 @@ set(CHUNKLENS_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
 chunklens_gzip(${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${CHUNKLENS_CHANGELOG_GZ})
 add_custom_target(compressed_docs ALL DEPENDS ${CHUNKLENS_MAN_PAGE} ${CHUNKLENS_CHANGELOG_GZ})
 
+# A stripped install (cpack strips) also drops what dh_strip drops: the
+# compilers' .comment and the bare .note, which say nothing a user needs.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    set(binary \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:chunklens>\")
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note \"\${binary}\"
+      RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR \"cannot strip \${binary}\")
+    endif()
+  endif()")
+
 install(FILES ${CHUNKLENS_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # bash-completion loads completions/NAME when NAME is first completed; zsh
 # finds _NAME on its function path, where Debian's zsh has vendor-completions.
