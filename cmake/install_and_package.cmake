@@ -18,6 +18,7 @@ if(NOT newest_trailer MATCHES
    "^ -- .+ <.+>  (([A-Z][a-z][a-z]), ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) [0-9:]+ [-+][0-9]+)$")
   message(FATAL_ERROR "packaging/changelog.in: cannot read the date of the newest entry: ${newest_trailer}")
 endif()
+set(changelog_date "${CMAKE_MATCH_1}")
 set(day ${CMAKE_MATCH_3})
 set(month_name ${CMAKE_MATCH_4})
 set(year ${CMAKE_MATCH_5})
@@ -27,6 +28,12 @@ list(FIND months ${month_name} month)
 math(EXPR month "${month} + 1")
 string(REGEX REPLACE "^([0-9])$" "0\\1" month ${month})
 set(CHUNKLENS_RELEASE_DATE ${year}-${month}-${day})
+# Packages made from a tree that is not a git checkout are dated with it.
+execute_process(COMMAND date -d "${changelog_date}" +%s
+  OUTPUT_VARIABLE CHUNKLENS_RELEASE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "date cannot read the changelog's date '${changelog_date}'")
+endif()
 
 configure_file(${CHUNKLENS_CHANGELOG} ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/man/chunklens.1 ${CMAKE_CURRENT_BINARY_DIR}/man/chunklens.1 @ONLY)
@@ -91,4 +98,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_GENERATOR DEB)
+# cpack dates every file in the package with SOURCE_DATE_EPOCH; this picks
+# it when it is not given, at packaging time, so that a new commit counts.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/package_date.cmake)
+set(CPACK_CHUNKLENS_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+set(CPACK_CHUNKLENS_RELEASE_EPOCH ${CHUNKLENS_RELEASE_EPOCH})
 include(CPack)

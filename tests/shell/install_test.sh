@@ -139,6 +139,22 @@ check_control_field() {
     [[ $value =~ $pattern ]] || fail "$field is '$value', expected to match '$pattern'"
 }
 
+# Built from a git checkout with no SOURCE_DATE_EPOCH given, every file in
+# the package carries the last commit's date, so that the package does not
+# change with the time it is built.
+check_file_dates() {
+    local epoch=${SOURCE_DATE_EPOCH:-} top expected wrong
+    if [ -z "$epoch" ]; then
+        top=$(git -C "$source_dir" rev-parse --show-toplevel 2>/dev/null) || return 0
+        [ "$(realpath "$top")" = "$(realpath "$source_dir")" ] || return 0
+        epoch=$(git -C "$source_dir" log -1 --format=%ct)
+    fi
+    expected=$(TZ=UTC date -d "@$epoch" '+%F %T')
+    wrong=$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time |
+            awk -v expected="$expected" '$4 " " $5 != expected')
+    [ -z "$wrong" ] || fail "entries not dated $expected:"$'\n'"$wrong"
+}
+
 check_package() {
     if [ -z "$deb" ]; then
         (cd "$build_dir" && cpack -G DEB -B "$work_dir/cpack" >/dev/null) || fail "cpack failed"
@@ -163,6 +179,7 @@ check_package() {
     if grep -Ev '^[-dl][rwx-]{9} root/root +[0-9]+ [0-9-]+ [0-9:]+ \./(usr/.*)?$' <<<"$listing"; then
         fail "entries above are outside /usr or not owned by root"
     fi
+    check_file_dates
     dpkg-deb -x "$deb" "$work_dir/root"
     check_prefix "$work_dir/root/usr"
 }
