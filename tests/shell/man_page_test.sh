@@ -5,13 +5,15 @@
 #             entry under OPTIONS;
 #   examples  every example run on the files in examples/ shows what the
 #             tool really prints for it.
-# Usage: man_page_test.sh CHECK CHUNKLENS_BINARY SOURCE_DIR
+# MAN_PAGE is the page as the build makes it from man/chunklens.1, with the
+# version and date in its header.
+# Usage: man_page_test.sh CHECK CHUNKLENS_BINARY SOURCE_DIR MAN_PAGE
 set -euo pipefail
 
 check=$1
 binary=$2
 source_dir=$3
-man_page="$source_dir/man/chunklens.1"
+man_page=$4
 failures=0
 
 fail() {
