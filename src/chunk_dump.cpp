@@ -13,6 +13,21 @@
 #include <cstdio>
 #include <cstring>
 
+// How sixteen bytes become text: in vector registers through the compiler's
+// generic vectors where the target has vector units and is little-endian,
+// from tables elsewhere; on amd64 also with SSSE3's byte shuffle, chosen at
+// run time, as the baseline of the architecture is SSE2. The build of the
+// tests makes binaries with the other paths too, so that each is checked.
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+    (defined(__SSE2__) || defined(__ARM_NEON) || defined(__VSX__)) &&                        \
+    !defined(CHUNKLENS_SCALAR_FORMAT)
+#define CHUNKLENS_VECTOR_FORMAT 1
+#endif
+#if defined(CHUNKLENS_VECTOR_FORMAT) && defined(__x86_64__) && !defined(CHUNKLENS_NO_SHUFFLE_FORMAT)
+#define CHUNKLENS_SHUFFLE_FORMAT 1
+#include <tmmintrin.h>
+#endif
+
 namespace {
 
 GQuark dump_error_quark()
@@ -123,7 +138,7 @@ RowLabel make_row_label(std::uint64_t row_offset)
 // Adds 16 to the eight digits at once: with 246 added to every byte, a byte
 // whose digit reaches 10 carries into the next one and keeps digit - 10;
 // the others keep digit + 246, have their top bit set, and get it back.
-void advance_row_label(RowLabel &label)
+[[gnu::always_inline]] inline void advance_row_label(RowLabel &label)
 {
     constexpr std::uint64_t CARRY_BIAS = 0xF6 * EVERY_BYTE;
     std::uint64_t sum;
@@ -149,7 +164,9 @@ std::uint64_t low_digits_text(std::uint64_t low_digits)
 #endif
 }
 
-char *append_row_label(char *text, RowLabel &label)
+// Inlined into every row loop, the SSSE3 one included, so that the label
+// stays in registers from row to row.
+[[gnu::always_inline]] inline char *append_row_label(char *text, RowLabel &label)
 {
     std::memcpy(text, label.head, sizeof label.head);
     text += label.head_length;
@@ -170,12 +187,6 @@ char *append_formatted_item(char *text, unsigned char byte, std::uint64_t offset
         text = append_group_separator(text);
     return append_byte_item(text, byte);
 }
-
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
-    (defined(__SSE2__) || defined(__ARM_NEON) || defined(__VSX__)) &&                        \
-    !defined(CHUNKLENS_SCALAR_FORMAT)
-#define CHUNKLENS_VECTOR_FORMAT 1
-#endif
 
 #ifdef CHUNKLENS_VECTOR_FORMAT
 
@@ -246,72 +257,184 @@ constexpr std::size_t RAW_GROUP_LENGTH = DUMP_GROUP_SIZE * BYTE_ITEM_LENGTH;
 // separator, into the room that a block's text keeps for such excess.
 static_assert(GROUP_UNIT_SIZE - RAW_GROUP_LENGTH <= ROW_LABEL_STORE_SIZE);
 
-// A whole row, from its first column to its last.
-char *append_full_row(char *text, const unsigned char *row, RowLabel &label)
-{
-    text = append_row_label(text, label);
-    const GroupUnits units = format_sixteen_bytes(row);
-    for (std::size_t group = 0; group < 4; ++group)
-        std::memcpy(text + group * GROUP_UNIT_SIZE, &units.unit[group], GROUP_UNIT_SIZE);
-    return text + FORMATTED_ROW_BODY_LENGTH;
-}
+// The compiler's generic vectors.
+struct PortableFormat {
+    // A whole row, from its first column to its last.
+    static char *full_row(char *text, const unsigned char *row, RowLabel &label)
+    {
+        text = append_row_label(text, label);
+        const GroupUnits units = format_sixteen_bytes(row);
+        for (std::size_t group = 0; group < 4; ++group)
+            std::memcpy(text + group * GROUP_UNIT_SIZE, &units.unit[group], GROUP_UNIT_SIZE);
+        return text + FORMATTED_ROW_BODY_LENGTH;
+    }
 
-// Sixteen bytes of a raw run.
-char *append_raw_sixteen(char *text, const unsigned char *bytes)
-{
-    const GroupUnits units = format_sixteen_bytes(bytes);
-    for (std::size_t group = 0; group < 4; ++group)
-        std::memcpy(text + group * RAW_GROUP_LENGTH, &units.unit[group], GROUP_UNIT_SIZE);
-    return text + 4 * RAW_GROUP_LENGTH;
-}
+    // Sixteen bytes of a raw run.
+    static char *raw_sixteen(char *text, const unsigned char *bytes)
+    {
+        const GroupUnits units = format_sixteen_bytes(bytes);
+        for (std::size_t group = 0; group < 4; ++group)
+            std::memcpy(text + group * RAW_GROUP_LENGTH, &units.unit[group], GROUP_UNIT_SIZE);
+        return text + 4 * RAW_GROUP_LENGTH;
+    }
+};
 
 #else
 
-// A whole row, from its first column to its last.
-char *append_full_row(char *text, const unsigned char *row, RowLabel &label)
-{
-    text = append_row_label(text, label);
-    for (std::uint32_t group = 0; group < DUMP_ROW_SIZE; group += DUMP_GROUP_SIZE) {
-        if (group > 0)
-            text = append_group_separator(text);
-        for (std::uint32_t i = group; i < group + DUMP_GROUP_SIZE; ++i)
-            text = append_byte_item(text, row[i]);
+// The tables.
+struct PortableFormat {
+    // A whole row, from its first column to its last.
+    static char *full_row(char *text, const unsigned char *row, RowLabel &label)
+    {
+        text = append_row_label(text, label);
+        for (std::uint32_t group = 0; group < DUMP_ROW_SIZE; group += DUMP_GROUP_SIZE) {
+            if (group > 0)
+                text = append_group_separator(text);
+            for (std::uint32_t i = group; i < group + DUMP_GROUP_SIZE; ++i)
+                text = append_byte_item(text, row[i]);
+        }
+        return text;
     }
-    return text;
-}
 
-char *append_raw_sixteen(char *text, const unsigned char *bytes)
+    // Sixteen bytes of a raw run.
+    static char *raw_sixteen(char *text, const unsigned char *bytes)
+    {
+        for (std::uint32_t i = 0; i < 16; ++i)
+            text = append_byte_item(text, bytes[i]);
+        return text;
+    }
+};
+
+#endif
+
+#ifdef CHUNKLENS_SHUFFLE_FORMAT
+
+// SSSE3's byte shuffle builds each unit (see GroupUnits) in one step from
+// the digits in text order, where SSE2 needs arithmetic on words and a
+// transposition: the dump runs about a third faster with it.
+struct ShuffleFormat {
+    // The two units whose digits lie in one register of digits in text
+    // order: the first four bytes' digits, or the last four's.
+    [[gnu::target("ssse3")]] static void make_units(__m128i digits, __m128i units[2])
+    {
+        const __m128i blanks_and_bar =
+            _mm_setr_epi8(0, 0, ' ', 0, 0, ' ', 0, 0, ' ', 0, 0, ' ', ' ', '|', ' ', ' ');
+        const __m128i first = _mm_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, -1, -1, -1, -1);
+        const __m128i second =
+            _mm_setr_epi8(8, 9, -1, 10, 11, -1, 12, 13, -1, 14, 15, -1, -1, -1, -1, -1);
+        units[0] = _mm_or_si128(_mm_shuffle_epi8(digits, first), blanks_and_bar);
+        units[1] = _mm_or_si128(_mm_shuffle_epi8(digits, second), blanks_and_bar);
+    }
+
+    [[gnu::target("ssse3")]] static void make_all_units(const unsigned char *bytes, __m128i units[4])
+    {
+        const __m128i hex_digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
+                                                 'A', 'B', 'C', 'D', 'E', 'F');
+        const __m128i low_nibble = _mm_set1_epi8(0x0F);
+        const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
+        const __m128i high =
+            _mm_shuffle_epi8(hex_digits, _mm_and_si128(_mm_srli_epi16(data, 4), low_nibble));
+        const __m128i low = _mm_shuffle_epi8(hex_digits, _mm_and_si128(data, low_nibble));
+        make_units(_mm_unpacklo_epi8(high, low), units);
+        make_units(_mm_unpackhi_epi8(high, low), units + 2);
+    }
+
+    [[gnu::target("ssse3")]] static char *full_row(char *text, const unsigned char *row,
+                                                     RowLabel &label)
+    {
+        text = append_row_label(text, label);
+        __m128i units[4];
+        make_all_units(row, units);
+        for (std::size_t group = 0; group < 4; ++group)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(text + group * GROUP_UNIT_SIZE),
+                             units[group]);
+        return text + FORMATTED_ROW_BODY_LENGTH;
+    }
+
+    [[gnu::target("ssse3")]] static char *raw_sixteen(char *text, const unsigned char *bytes)
+    {
+        __m128i units[4];
+        make_all_units(bytes, units);
+        for (std::size_t group = 0; group < 4; ++group)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(text + group * RAW_GROUP_LENGTH),
+                             units[group]);
+        return text + 4 * RAW_GROUP_LENGTH;
+    }
+};
+
+bool have_ssse3()
 {
-    for (std::uint32_t i = 0; i < 16; ++i)
-        text = append_byte_item(text, bytes[i]);
-    return text;
+    static const bool have = __builtin_cpu_supports("ssse3");
+    return have;
 }
 
 #endif
 
 // Rows that the block covers whole take the fast path; the partial rows at
 // either end of the block go item by item.
-char *append_formatted_block(char *text, const unsigned char *block, std::uint32_t length,
-                             std::uint64_t first_offset, RowLabel &label)
+template <typename Format>
+[[gnu::always_inline]] inline char *append_formatted_block_with(char *text,
+                                                                const unsigned char *block,
+                                                                std::uint32_t length,
+                                                                std::uint64_t first_offset,
+                                                                RowLabel &label)
 {
     std::uint32_t i = 0;
     for (; i < length && (first_offset + i) % DUMP_ROW_SIZE != 0; ++i)
         text = append_formatted_item(text, block[i], first_offset + i, label);
     for (; length - i >= DUMP_ROW_SIZE; i += DUMP_ROW_SIZE)
-        text = append_full_row(text, block + i, label);
+        text = Format::full_row(text, block + i, label);
     for (; i < length; ++i)
         text = append_formatted_item(text, block[i], first_offset + i, label);
     return text;
 }
 
-char *append_raw_block(char *text, const unsigned char *block, std::uint32_t length)
+template <typename Format>
+[[gnu::always_inline]] inline char *append_raw_block_with(char *text, const unsigned char *block,
+                                                          std::uint32_t length)
 {
     std::uint32_t i = 0;
     for (; length - i >= 16; i += 16)
-        text = append_raw_sixteen(text, block + i);
+        text = Format::raw_sixteen(text, block + i);
     for (; i < length; ++i)
         text = append_byte_item(text, block[i]);
     return text;
+}
+
+#ifdef CHUNKLENS_SHUFFLE_FORMAT
+[[gnu::target("ssse3")]] char *append_formatted_block_shuffled(char *text,
+                                                              const unsigned char *block,
+                                                              std::uint32_t length,
+                                                              std::uint64_t first_offset,
+                                                              RowLabel &label)
+{
+    return append_formatted_block_with<ShuffleFormat>(text, block, length, first_offset, label);
+}
+
+[[gnu::target("ssse3")]] char *append_raw_block_shuffled(char *text, const unsigned char *block,
+                                                        std::uint32_t length)
+{
+    return append_raw_block_with<ShuffleFormat>(text, block, length);
+}
+#endif
+
+char *append_formatted_block(char *text, const unsigned char *block, std::uint32_t length,
+                             std::uint64_t first_offset, RowLabel &label)
+{
+#ifdef CHUNKLENS_SHUFFLE_FORMAT
+    if (have_ssse3())
+        return append_formatted_block_shuffled(text, block, length, first_offset, label);
+#endif
+    return append_formatted_block_with<PortableFormat>(text, block, length, first_offset, label);
+}
+
+char *append_raw_block(char *text, const unsigned char *block, std::uint32_t length)
+{
+#ifdef CHUNKLENS_SHUFFLE_FORMAT
+    if (have_ssse3())
+        return append_raw_block_shuffled(text, block, length);
+#endif
+    return append_raw_block_with<PortableFormat>(text, block, length);
 }
 
 void print_dump_header(IpatchRiff *reader, const IpatchRiffChunk *chunk)
