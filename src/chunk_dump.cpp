@@ -234,7 +234,8 @@ ByteVector hex_digits(ByteVector nibbles)
     const WordVector second_pairs = __builtin_shufflevector(digits_0_7, digits_8_15, 1, 3, 5, 7);
     // The unit's four words, lane g for group g: "H0L0 H1", "L1 H2L2",
     // " H3L3 " and " |  ", the blanks put in by constants.
-    const WordVector word0 = (first_pairs & 0xFFFF) | ((first_pairs << 8) & 0xFF000000) | 0x00200000;
+    const WordVector word0 =
+        (first_pairs & 0xFFFF) | ((first_pairs << 8) & 0xFF000000) | 0x00200000;
     const WordVector word1 = (first_pairs >> 24) | (second_pairs << 16) | 0x00002000;
     const WordVector word2 = ((second_pairs >> 8) & 0x00FFFF00) | 0x20000020;
     const WordVector word3 = WordVector{} | 0x20207C20;
@@ -326,7 +327,8 @@ struct ShuffleFormat {
         units[1] = _mm_or_si128(_mm_shuffle_epi8(digits, second), blanks_and_bar);
     }
 
-    [[gnu::target("ssse3")]] static void make_all_units(const unsigned char *bytes, __m128i units[4])
+    [[gnu::target("ssse3")]] static void make_all_units(const unsigned char *bytes,
+                                                        __m128i units[4])
     {
         const __m128i hex_digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
                                                  'A', 'B', 'C', 'D', 'E', 'F');

@@ -1,7 +1,8 @@
 // The dump formats sixteen bytes at a time in vector registers, with SSSE3
-// or generic vectors (or from tables, on targets without them), the partial rows at either end of a
-// block item by item, advances the row label with decimal arithmetic, and
-// gathers the text of blocks before writing it to a file. Here its output
+// or generic vectors (or from tables, on targets without them), the partial
+// rows at either end of a block item by item, advances the row label with
+// decimal arithmetic, and gathers the text of blocks before writing it to a
+// file. Here its output
 // is compared with a byte-by-byte rendering of the format, for data that
 // starts at every even residue of the row (chunks start at even offsets)
 // and past 10^8, where the label grows a ninth digit, with sizes around the
@@ -99,8 +100,8 @@ void expect_reference_dump(const DumpInput &input, const RunOptions &options)
     const std::string context = describe_command(args, options) + " with " +
                                 std::to_string(input.present.size()) + " bytes present";
     const bool shared = options.stdout_mode == StdoutMode::SharedWithStderr;
-    const std::string message = shared ? result.out.substr(std::min(expected.size(), result.out.size()))
-                                       : result.err;
+    const std::string message =
+        shared ? result.out.substr(std::min(expected.size(), result.out.size())) : result.err;
     EXPECT_TRUE(same_text(result.out.substr(0, shared ? expected.size() : std::string::npos),
                           expected))
         << context;
@@ -108,8 +109,9 @@ void expect_reference_dump(const DumpInput &input, const RunOptions &options)
         EXPECT_EQ(message, "") << context;
         EXPECT_EQ(result.status, 0) << context;
     } else {
-        EXPECT_EQ(message.rfind("Error while parsing RIFF file '" + path + "': Unexpected end of file", 0),
-                  0u)
+        const std::string failure =
+            "Error while parsing RIFF file '" + path + "': Unexpected end of file";
+        EXPECT_EQ(message.rfind(failure, 0), 0u)
             << context << "\n" << message;
         EXPECT_EQ(result.status, 1) << context;
     }
