@@ -92,10 +92,21 @@ std::vector<Case> shared_file_cases()
     };
 }
 
-// 10000 empty chunks: a listing far longer than a pipe holds.
+// chunklens enlarges a pipe on its standard output up to 1 MiB, so output
+// that is to meet a reader who left must be longer than that: with less,
+// the whole run may fit in the pipe before the reader closes it, and the
+// run then ends with status 0, as any filter's would.
+
+// 60000 empty chunks: a listing of about 2.5 MB.
 Bytes many_chunks_file()
 {
-    return serialize(riff_file("WIDE", std::vector<riff::Chunk>(10000, data_chunk("zero", {}))));
+    return serialize(riff_file("WIDE", std::vector<riff::Chunk>(60000, data_chunk("zero", {}))));
+}
+
+// 400000 bytes of data: a dump of about 1.7 MB of text.
+Bytes pipe_filling_data_file()
+{
+    return serialize(riff_file("WAVE", {data_chunk("data", scrambled_bytes(400000))}));
 }
 
 // `chunklens FILE | head -1`: the reader leaves after one line, and the
@@ -105,9 +116,9 @@ std::vector<Case> early_reader_cases()
 {
     return {
         {"ListingToHeadOne", many_chunks_file(), {"@FILE@"},
-         "<WIDE>[   0] (ofs = 0x0, size = 80004)\n", "", -SIGPIPE, HEAD_ONE},
-        {"DumpToHeadOne", long_data_file(), {"-d", "1", "@FILE@"},
-         "Dump chunk: (data)[   1] (ofs = 0xc, size = 40000)\n", "", -SIGPIPE, HEAD_ONE},
+         "<WIDE>[   0] (ofs = 0x0, size = 480004)\n", "", -SIGPIPE, HEAD_ONE},
+        {"DumpToHeadOne", pipe_filling_data_file(), {"-d", "1", "@FILE@"},
+         "Dump chunk: (data)[   1] (ofs = 0xc, size = 400000)\n", "", -SIGPIPE, HEAD_ONE},
     };
 }
 
