@@ -466,9 +466,8 @@ void print_blank_columns(std::uint32_t data_start)
 
 // The text of a block is built whole, after the text of earlier blocks that
 // waits to be written, if any; output_batch_size() says how much may wait.
-// The largest batch the writer asks for fits, with one block after it.
-constexpr std::size_t MAX_OUTPUT_BATCH_SIZE = 1 << 20;
-constexpr std::size_t DUMP_TEXT_SIZE = MAX_OUTPUT_BATCH_SIZE + BLOCK_TEXT_SIZE;
+// The batch fits, with one block after it.
+constexpr std::size_t DUMP_TEXT_SIZE = FILE_OUTPUT_BATCH_SIZE + BLOCK_TEXT_SIZE;
 
 struct DumpText {
     char *start;
@@ -481,7 +480,7 @@ DumpText start_dump_text()
     // Static, because a megabyte does not belong on the stack; pages that a
     // small dump never reaches are never touched.
     static char text[DUMP_TEXT_SIZE];
-    return {text, text, std::min(output_batch_size(), MAX_OUTPUT_BATCH_SIZE)};
+    return {text, text, std::min(output_batch_size(), FILE_OUTPUT_BATCH_SIZE)};
 }
 
 void write_dump_text(DumpText &text)

@@ -27,10 +27,6 @@ RunState run_state;
 
 namespace {
 
-// Dump text gathered for one write when standard output is a file or a
-// device: a file takes text faster in writes of this size than in one write
-// per block, and the batch is all the memory that this costs.
-constexpr std::size_t FILE_OUTPUT_BATCH_SIZE = 1 << 20;
 // A pipe is not enlarged beyond this: it then holds fourteen blocks of dump
 // text, enough for the writer and its reader to run side by side, and a
 // larger one would only pin more kernel memory.

@@ -39,11 +39,16 @@ std::int32_t parse_chunk_index(const char *text);
 void write_output(const char *text, std::size_t length);
 void print_output(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// Dump text gathered for one write when standard output is a file or a
+// device: a file takes text faster in writes of this size than in one write
+// per block, and the batch is all the memory that this costs.
+constexpr std::size_t FILE_OUTPUT_BATCH_SIZE = 1 << 20;
+
 // Looks once at what standard output is and prepares it for large output:
 // a pipe is enlarged as far as the system allows.
 void prepare_output();
-// How much dump text is worth gathering before it is written: about 1 MiB
-// for a file or a device, where fewer, larger writes are faster and no one
-// watches the output grow; 0 for a pipe, a terminal or a socket, whose
-// reader gets each block's text as soon as it is made.
+// How much dump text is worth gathering before it is written:
+// FILE_OUTPUT_BATCH_SIZE for a file or a device, where fewer, larger writes
+// are faster and no one watches the output grow; 0 for a pipe, a terminal
+// or a socket, whose reader gets each block's text as soon as it is made.
 std::size_t output_batch_size();

@@ -15,6 +15,7 @@ binary=$2
 source_dir=$3
 man_page=$4
 failures=0
+source "$(dirname "$0")/examples.bash"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -55,46 +56,10 @@ example_blocks() {
             -e 's/\\-/-/g' -e "s/\\\\(aq/'/g" -e 's/\\(dq/"/g' -e 's/\\&//g'
 }
 
-# Runs one example and compares what it prints with what the page shows.
-# A last shown line of "..." means that the output is shown in part.
-check_example() {
-    local command=$1 expected=$2 actual
-    actual=$(cd "$source_dir" && PATH="$(dirname "$binary"):$PATH" bash -c "$command" 2>&1 |
-             sed 's/ *$//') || true
-    if [[ $(tail -n 1 <<<"$expected") =~ ^\ *\.\.\.$ ]]; then
-        expected=$(sed '$d' <<<"$expected")
-        actual=$(head -n "$(wc -l <<<"$expected")" <<<"$actual")
-    fi
-    [ "$actual" = "$expected" ] ||
-        fail "example '$command' prints"$'\n'"$actual"$'\n'"but the man page shows"$'\n'"$expected"
-}
-
-# Each "$ COMMAND" line of an example block starts an example; the lines up
-# to the next one or the end of the block are its output. Only commands that
-# read the files in examples/ and write no file are run here.
-check_examples() {
-    local command="" expected="" line checked=0
-    while IFS= read -r line; do
-        if [ "$line" = "@@BLOCK@@" ] || [[ $line == '$ '* ]]; then
-            if [[ $command == *examples/* && $command != *'>'* ]]; then
-                check_example "$command" "${expected%$'\n'}"
-                checked=$((checked + 1))
-            fi
-            command=""
-            expected=""
-            [[ $line == '$ '* ]] && command=${line#\$ }
-        elif [ -n "$command" ]; then
-            expected+="$line"$'\n'
-        fi
-    done < <(example_blocks; echo "@@BLOCK@@")
-    [ "$checked" -gt 0 ] || fail "no example runs on a file in examples/"
-    echo "$checked examples checked"
-}
-
 case $check in
     lint) check_lint ;;
     options) check_options ;;
-    examples) check_examples ;;
+    examples) check_examples "the man page" < <(example_blocks) ;;
     *) echo "unknown check: $check" >&2; exit 2 ;;
 esac
 [ "$failures" -eq 0 ]
