@@ -85,6 +85,24 @@ std::vector<Case> block_seam_cases()
         cases.push_back({"Size" + suffix + "AtOffset32", data_at_32(data), {"-d", "2", "@FILE@"},
                          reference_dump({"data", 2, 24, size, false}, data), "", 0});
     }
+    // The dump reads ahead of its blocks, so the walk must go on from the
+    // end of each dumped chunk, not from where reading stopped: three
+    // matches, the first of odd size (a pad byte follows), the second inside
+    // a list, each followed by more chunks.
+    const Bytes first = scrambled_bytes(20001);
+    const Bytes second = scrambled_bytes(70000);
+    const Bytes third = riff::counting_bytes(5);
+    cases.push_back(
+        {"SeveralLargeMatchesRaw",
+         serialize(riff_file("WAVE", {data_chunk("big1", first), data_chunk("fmt ", {1, 2, 3, 4}),
+                                      riff::list_chunk("INFO", {data_chunk("big1", second),
+                                                                data_chunk("ISFT", {7})}),
+                                      data_chunk("big1", third)})),
+         {"-r", "-t", "big1", "@FILE@"},
+         reference_dump({"big1", 1, 12, 20001, true}, first) +
+             reference_dump({"big1", 4, 20046, 70000, true}, second) +
+             reference_dump({"big1", 6, 90068, 5, true}, third),
+         "", 0});
     return cases;
 }
 
