@@ -71,11 +71,14 @@ std::string write_input(const ScratchDir &dir, const DumpInput &input)
            << "\"";
 }
 
-// The tool as built, as built without its SSSE3 path (generic vectors
-// alone), and as built with the tables of targets without vector units.
-const std::vector<RunOptions> EVERY_FORMATTER = {{},
-                                                 {.binary = CHUNKLENS_NO_SHUFFLE_FORMAT_BINARY},
-                                                 {.binary = CHUNKLENS_SCALAR_FORMAT_BINARY}};
+// The tool as built, as built without its AVX2 path (SSSE3 alone), without
+// its SSSE3 path (generic vectors alone), and with the tables of targets
+// without vector units.
+const std::vector<RunOptions> EVERY_FORMATTER = {
+    {},
+    {.binary = CHUNKLENS_NO_WIDE_SHUFFLE_FORMAT_BINARY},
+    {.binary = CHUNKLENS_NO_SHUFFLE_FORMAT_BINARY},
+    {.binary = CHUNKLENS_SCALAR_FORMAT_BINARY}};
 
 // Runs the dump of the input and compares it with the reference rendering:
 // all of it when the data is whole; when it is cut short, the blocks before
@@ -146,8 +149,8 @@ std::vector<DifferentialCase> differential_cases()
 {
     std::vector<DifferentialCase> cases;
     for (const std::uint32_t start : data_starts())
-        for (const std::uint32_t size : {0u, 1u, 15u, 16u, 17u, 33u, 48u, 16383u, 16384u, 16385u,
-                                         32768u, 100000u})
+        for (const std::uint32_t size : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 48u, 64u, 16383u,
+                                         16384u, 16385u, 32768u, 100000u})
             for (const bool raw : {false, true})
                 cases.push_back({start, size, raw});
     return cases;
