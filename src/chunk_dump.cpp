@@ -316,6 +316,24 @@ struct PortableFormat {
 
 #ifdef CHUNKLENS_SHUFFLE_FORMAT
 
+// The patterns of the byte shuffles: the digit of each nibble value; where
+// the digits of a unit go, from a register of digits in text order, for its
+// first four bytes and for its last four (-1 leaves a zero); and the blanks
+// and the bar laid over those zeros.
+alignas(16) constexpr char HEX_DIGIT_PATTERN[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                                    '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+alignas(16) constexpr char FIRST_UNIT_PATTERN[16] = {0, 1, -1, 2, 3, -1, 4, 5,
+                                                     -1, 6, 7, -1, -1, -1, -1, -1};
+alignas(16) constexpr char SECOND_UNIT_PATTERN[16] = {8, 9, -1, 10, 11, -1, 12, 13,
+                                                      -1, 14, 15, -1, -1, -1, -1, -1};
+alignas(16) constexpr char BLANKS_AND_BAR_PATTERN[16] = {0, 0, ' ', 0, 0, ' ', 0, 0,
+                                                         ' ', 0, 0, ' ', ' ', '|', ' ', ' '};
+
+[[gnu::target("ssse3")]] inline __m128i load_pattern(const char (&pattern)[16])
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(pattern));
+}
+
 // SSSE3's byte shuffle builds each unit (see GroupUnits) in one step from
 // the digits in text order, where SSE2 needs arithmetic on words and a
 // transposition: the dump runs about a third faster with it.
@@ -324,11 +342,9 @@ struct ShuffleFormat {
     // order: the first four bytes' digits, or the last four's.
     [[gnu::target("ssse3")]] static void make_units(__m128i digits, __m128i units[2])
     {
-        const __m128i blanks_and_bar =
-            _mm_setr_epi8(0, 0, ' ', 0, 0, ' ', 0, 0, ' ', 0, 0, ' ', ' ', '|', ' ', ' ');
-        const __m128i first = _mm_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, -1, -1, -1, -1);
-        const __m128i second =
-            _mm_setr_epi8(8, 9, -1, 10, 11, -1, 12, 13, -1, 14, 15, -1, -1, -1, -1, -1);
+        const __m128i blanks_and_bar = load_pattern(BLANKS_AND_BAR_PATTERN);
+        const __m128i first = load_pattern(FIRST_UNIT_PATTERN);
+        const __m128i second = load_pattern(SECOND_UNIT_PATTERN);
         units[0] = _mm_or_si128(_mm_shuffle_epi8(digits, first), blanks_and_bar);
         units[1] = _mm_or_si128(_mm_shuffle_epi8(digits, second), blanks_and_bar);
     }
@@ -336,8 +352,7 @@ struct ShuffleFormat {
     [[gnu::target("ssse3")]] static void make_all_units(const unsigned char *bytes,
                                                         __m128i units[4])
     {
-        const __m128i hex_digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
-                                                 'A', 'B', 'C', 'D', 'E', 'F');
+        const __m128i hex_digits = load_pattern(HEX_DIGIT_PATTERN);
         const __m128i low_nibble = _mm_set1_epi8(0x0F);
         const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
         const __m128i high =
@@ -393,14 +408,11 @@ struct WideShuffleFormat {
 
     [[gnu::target("avx2")]] static char *raw_step(char *text, const unsigned char *bytes)
     {
-        const __m256i hex_digits = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-            '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'));
-        const __m256i blanks_and_bar = _mm256_broadcastsi128_si256(
-            _mm_setr_epi8(0, 0, ' ', 0, 0, ' ', 0, 0, ' ', 0, 0, ' ', ' ', '|', ' ', ' '));
-        const __m256i first = _mm256_broadcastsi128_si256(
-            _mm_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, -1, -1, -1, -1));
-        const __m256i second = _mm256_broadcastsi128_si256(
-            _mm_setr_epi8(8, 9, -1, 10, 11, -1, 12, 13, -1, 14, 15, -1, -1, -1, -1, -1));
+        const __m256i hex_digits = _mm256_broadcastsi128_si256(load_pattern(HEX_DIGIT_PATTERN));
+        const __m256i blanks_and_bar =
+            _mm256_broadcastsi128_si256(load_pattern(BLANKS_AND_BAR_PATTERN));
+        const __m256i first = _mm256_broadcastsi128_si256(load_pattern(FIRST_UNIT_PATTERN));
+        const __m256i second = _mm256_broadcastsi128_si256(load_pattern(SECOND_UNIT_PATTERN));
         const __m256i low_nibble = _mm256_set1_epi8(0x0F);
         const __m256i data = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
         const __m256i high = _mm256_shuffle_epi8(

@@ -36,8 +36,6 @@ constexpr long PIPE_SIZE_LIMIT = 1 << 20;
 // and its split of the text into a buffer's worth and the rest.
 constexpr std::size_t DIRECT_WRITE_MIN = 8192;
 
-std::size_t output_batch = 0;
-
 const char *const SHORT_OPTIONS = "rd:t:";
 
 const option LONG_OPTIONS[] = {
@@ -228,25 +226,31 @@ void write_all(int descriptor, const char *text, std::size_t length)
     }
 }
 
-}  // namespace
-
-void prepare_output()
+// Looks at what standard output is and prepares it for a dump; gives the
+// batch size that suits it.
+std::size_t prepare_output()
 {
     struct stat status;
     // A descriptor that cannot be looked at gets the plain path; its first
     // write says what is wrong with it.
     if (::fstat(STDOUT_FILENO, &status) != 0)
-        return;
+        return 0;
     if (S_ISFIFO(status.st_mode))
         enlarge_pipe(STDOUT_FILENO);
     else if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
              (S_ISCHR(status.st_mode) && !::isatty(STDOUT_FILENO)))
-        output_batch = FILE_OUTPUT_BATCH_SIZE;
+        return FILE_OUTPUT_BATCH_SIZE;
+    return 0;
 }
+
+}  // namespace
 
 std::size_t output_batch_size()
 {
-    return output_batch;
+    // Prepared at the first dump only: a listing writes little, and a pipe
+    // enlarged for it would pin kernel memory for nothing.
+    static const std::size_t batch_size = prepare_output();
+    return batch_size;
 }
 
 void write_output(const char *text, std::size_t length)
@@ -281,7 +285,6 @@ int main(int argc, char **argv)
     GError *error = nullptr;
     if (names_unseekable_file(file_name))
         fail("Failed to open file '%s': Not a seekable file (a pipe or socket)\n", file_name);
-    prepare_output();
     ipatch_init();
     IpatchFile *file = ipatch_file_new();
     IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);

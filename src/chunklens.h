@@ -44,11 +44,10 @@ void print_output(const char *format, ...) __attribute__((format(printf, 1, 2)))
 // per block, and the batch is all the memory that this costs.
 constexpr std::size_t FILE_OUTPUT_BATCH_SIZE = 1 << 20;
 
-// Looks once at what standard output is and prepares it for large output:
-// a pipe is enlarged as far as the system allows.
-void prepare_output();
 // How much dump text is worth gathering before it is written:
 // FILE_OUTPUT_BATCH_SIZE for a file or a device, where fewer, larger writes
 // are faster and no one watches the output grow; 0 for a pipe, a terminal
 // or a socket, whose reader gets each block's text as soon as it is made.
+// The first call looks at what standard output is and prepares it for large
+// output: a pipe is enlarged as far as the system allows.
 std::size_t output_batch_size();

@@ -92,10 +92,10 @@ std::vector<Case> shared_file_cases()
     };
 }
 
-// chunklens enlarges a pipe on its standard output up to 1 MiB, so output
-// that is to meet a reader who left must be longer than that: with less,
-// the whole run may fit in the pipe before the reader closes it, and the
-// run then ends with status 0, as any filter's would.
+// chunklens enlarges a pipe on its standard output up to 1 MiB when it
+// dumps, so output that is to meet a reader who left must be longer than
+// that: with less, the whole run may fit in the pipe before the reader
+// closes it, and the run then ends with status 0, as any filter's would.
 
 // 60000 empty chunks: a listing of about 2.5 MB.
 Bytes many_chunks_file()
