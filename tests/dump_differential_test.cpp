@@ -51,26 +51,6 @@ std::string write_input(const ScratchDir &dir, const DumpInput &input)
     return dir.write_with_hole("input.wav", head, header_offset, tail);
 }
 
-// Exact comparison of texts up to megabytes long. gtest's own report of a
-// difference compares every line with every other, which for a dump of
-// megabytes takes more memory than the machine has; this one names the
-// first byte that differs and shows the text around it.
-::testing::AssertionResult same_text(const std::string &actual, const std::string &expected)
-{
-    if (actual == expected)
-        return ::testing::AssertionSuccess();
-    const std::size_t common = std::min(actual.size(), expected.size());
-    std::size_t at = 0;
-    while (at < common && actual[at] == expected[at])
-        ++at;
-    const std::size_t from = at < 80 ? 0 : at - 80;
-    return ::testing::AssertionFailure()
-           << "the text (" << actual.size() << " bytes) differs from the expected ("
-           << expected.size() << " bytes) from byte " << at << " on\n  actual:   \""
-           << actual.substr(from, 160) << "\"\n  expected: \"" << expected.substr(from, 160)
-           << "\"";
-}
-
 // The tool as built, as built without its AVX2 path (SSSE3 alone), without
 // its SSSE3 path (generic vectors alone), and with the tables of targets
 // without vector units.

@@ -5,18 +5,24 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
-#include <thread>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #ifndef CHUNKLENS_BINARY
 #error "CHUNKLENS_BINARY must name the chunklens executable"
@@ -28,6 +34,160 @@
 extern char **environ;
 
 namespace chunklens_test {
+
+// What the tool has written to its standard output pipe so far, shared by
+// the reader of that pipe and a stream writer that waits for it.
+class OutputSoFar {
+public:
+    void append(const char *data, std::size_t size)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            text_.append(data, size);
+        }
+        changed_.notify_all();
+    }
+
+    // The reader has stopped: nothing more will come.
+    void end()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    bool wait_until(const std::function<bool(const std::string &)> &done,
+                    std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return ended_ || done(text_); });
+        return done(text_);
+    }
+
+    std::string text()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string text_;
+    bool ended_ = false;
+};
+
+StreamWriter::StreamWriter(int descriptor, OutputSoFar *output)
+    : descriptor_(descriptor), output_(output)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+StreamWriter::~StreamWriter()
+{
+    close();
+}
+
+bool StreamWriter::write(const std::uint8_t *data, std::size_t size)
+{
+    if (reader_left_)
+        return false;
+    if (descriptor_ < 0)
+        throw std::logic_error("StreamWriter: write after close");
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor_, data, size);
+        if (written > 0) {
+            data += written;
+            size -= static_cast<std::size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+            reader_left_ = true;
+            return false;
+        } else {
+            throw std::runtime_error(std::string("StreamWriter: write: ") + std::strerror(errno));
+        }
+    }
+    return true;
+}
+
+bool StreamWriter::write(const std::vector<std::uint8_t> &bytes)
+{
+    return write(bytes.data(), bytes.size());
+}
+
+bool StreamWriter::write_zeros(std::uint64_t count)
+{
+    static const std::vector<std::uint8_t> zeros(1 << 16);
+    while (count > 0) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
+        if (!write(zeros.data(), piece))
+            return false;
+        count -= piece;
+    }
+    return true;
+}
+
+void StreamWriter::close()
+{
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+    descriptor_ = -1;
+}
+
+bool StreamWriter::wait_for_output(const std::function<bool(const std::string &)> &done,
+                                   std::chrono::milliseconds timeout) const
+{
+    return output_ != nullptr && output_->wait_until(done, timeout);
+}
+
+namespace {
+
+// Moves a new descriptor above the standard streams, which the child
+// replaces (the runner itself may have been started without them), keeping
+// its close-on-exec flag.
+int above_standard_streams(int fd)
+{
+    if (fd < 0 || fd > 2)
+        return fd;
+    const bool close_on_exec = (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+    const int moved = ::fcntl(fd, close_on_exec ? F_DUPFD_CLOEXEC : F_DUPFD, 3);
+    ::close(fd);
+    if (moved < 0)
+        throw std::runtime_error(std::string("fcntl: ") + std::strerror(errno));
+    return moved;
+}
+
+}  // namespace
+
+Pseudoterminal::Pseudoterminal()
+{
+    master_fd_ = above_standard_streams(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    char name[128];
+    if (master_fd_ < 0 || ::grantpt(master_fd_) != 0 || ::unlockpt(master_fd_) != 0 ||
+        ::ptsname_r(master_fd_, name, sizeof name) != 0) {
+        const int error = errno;
+        if (master_fd_ >= 0)
+            ::close(master_fd_);
+        throw std::runtime_error(std::string("cannot make a pseudo-terminal: ") +
+                                 std::strerror(error));
+    }
+    slave_path_ = name;
+    slave_fd_ = above_standard_streams(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (slave_fd_ < 0) {
+        const int error = errno;
+        ::close(master_fd_);
+        throw std::runtime_error("cannot open " + slave_path_ + ": " + std::strerror(error));
+    }
+}
+
+Pseudoterminal::~Pseudoterminal()
+{
+    ::close(slave_fd_);
+    ::close(master_fd_);
+}
 
 namespace {
 
@@ -44,19 +204,12 @@ int open_capture_file(const std::string &path)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-    return fd;
+    return above_standard_streams(fd);
 }
 
-// Opens path on a descriptor above the standard streams, which the child
-// replaces (the runner itself may have been started without them).
 int open_above_standard_streams(const char *path, int flags)
 {
-    const int fd = ::open(path, flags);
-    if (fd < 0 || fd > 2)
-        return fd;
-    const int moved = ::fcntl(fd, (flags & O_CLOEXEC) ? F_DUPFD_CLOEXEC : F_DUPFD, 3);
-    ::close(fd);
-    return moved;
+    return above_standard_streams(::open(path, flags));
 }
 
 bool starts_with(const char *text, const char *prefix)
@@ -136,14 +289,31 @@ bool drop_permission_override()
     return ::syscall(SYS_capset, &header, sets) == 0;
 }
 
+// What the child reads: its standard input (-1 for /dev/null) and, on a
+// descriptor of its own, the stream of a process substitution (-1 for none).
+struct ChildInput {
+    int stdin_fd = -1;
+    int stream_fd = -1;
+    int stream_number = 0;
+};
+
+// In the child: puts fd on descriptor number, open across the execve.
+bool place_descriptor(int fd, int number)
+{
+    if (fd == number)
+        return ::fcntl(fd, F_SETFD, 0) == 0;
+    return ::dup2(fd, number) >= 0;
+}
+
 // In the child: only async-signal-safe calls from here to execve.
-[[noreturn]] void exec_child(const std::string &work_dir, int binary_fd, int out_fd, int err_fd,
-                             const RunOptions &options, char **argv, char **envp)
+[[noreturn]] void exec_child(const std::string &work_dir, int binary_fd, const ChildInput &input,
+                             int out_fd, int err_fd, const RunOptions &options, char **argv,
+                             char **envp)
 {
     // The test program or its runner may ignore SIGPIPE; a shell does not.
     ::signal(SIGPIPE, SIG_DFL);
-    const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (null_fd < 0 || ::dup2(null_fd, 0) < 0)
+    const int in_fd = input.stdin_fd >= 0 ? input.stdin_fd : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (in_fd < 0 || !place_descriptor(in_fd, 0))
         ::_exit(126);
     if (::dup2(err_fd, 2) < 0)
         ::_exit(126);
@@ -163,6 +333,8 @@ bool drop_permission_override()
         ::close(1);
         break;
     }
+    if (input.stream_fd >= 0 && !place_descriptor(input.stream_fd, input.stream_number))
+        ::_exit(126);
     if (::chdir(work_dir.c_str()) != 0)
         ::_exit(126);
     if (options.without_permission_override && !drop_permission_override())
@@ -184,12 +356,12 @@ std::string read_first_line_and_close(int fd)
 }
 
 // The reader of `| cat`: takes everything until the writer closes its end,
-// or until the timeout, after which the child is killed anyway.
-std::string read_all_and_close(int fd, int timeout_seconds)
+// or until the timeout, after which the child is killed anyway. What has
+// come is in output as soon as it is read.
+void read_all_and_close(int fd, int timeout_seconds, OutputSoFar &output)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
-    std::string text;
     char buffer[65536];
     for (;;) {
         const auto left =
@@ -199,12 +371,12 @@ std::string read_all_and_close(int fd, int timeout_seconds)
             break;
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0)
-            text.append(buffer, static_cast<std::size_t>(count));
+            output.append(buffer, static_cast<std::size_t>(count));
         else if (count == 0 || errno != EINTR)
             break;
     }
     ::close(fd);
-    return text;
+    output.end();
 }
 
 // Waits for the child; one that outlives the timeout is killed, so that a
@@ -225,6 +397,72 @@ int wait_for_child(pid_t pid, int timeout_seconds, rusage &usage)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 }
+
+bool has_stream(const RunOptions &options)
+{
+    return options.stdin_bytes.has_value() || options.stdin_writer != nullptr;
+}
+
+// The two ends of the stream: the child's, to read, and ours, to write.
+struct StreamEnds {
+    int child = -1;
+    int ours = -1;
+};
+
+StreamEnds open_stream(bool socket)
+{
+    int ends[2];
+    const int made = socket ? ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends)
+                            : ::pipe2(ends, O_CLOEXEC);
+    if (made != 0)
+        throw std::runtime_error(std::string(socket ? "socketpair: " : "pipe: ") +
+                                 std::strerror(errno));
+    return {above_standard_streams(ends[0]), above_standard_streams(ends[1])};
+}
+
+// Feeds the stream on a thread of its own while the child runs, and closes
+// it when done. Joined at destruction, so that a failing test never leaves
+// it behind; what it threw is thrown again by finish().
+class WriterThread {
+public:
+    WriterThread(const RunOptions &options, int descriptor, OutputSoFar *output)
+        : writer_(descriptor, output), thread_([this, &options] {
+              try {
+                  if (options.stdin_writer)
+                      options.stdin_writer(writer_);
+                  else
+                      writer_.write(*options.stdin_bytes);
+              } catch (...) {
+                  error_ = std::current_exception();
+              }
+              writer_.close();
+          })
+    {
+    }
+
+    WriterThread(const WriterThread &) = delete;
+    WriterThread &operator=(const WriterThread &) = delete;
+
+    ~WriterThread()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    // Waits for the writer; true when it met EPIPE.
+    bool finish()
+    {
+        thread_.join();
+        if (error_)
+            std::rethrow_exception(error_);
+        return writer_.reader_left();
+    }
+
+private:
+    StreamWriter writer_;
+    std::exception_ptr error_;
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -263,23 +501,37 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     if (options.stdout_mode == StdoutMode::Capture)
         out_fd = open_capture_file(out_path);
     else if (options.stdout_mode == StdoutMode::DevFull)
-        out_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        out_fd = open_above_standard_streams("/dev/full", O_WRONLY | O_CLOEXEC);
     int pipe_read_fd = -1;
     if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine ||
         options.stdout_mode == StdoutMode::Pipe) {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0)
             throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-        pipe_read_fd = ends[0];
-        out_fd = ends[1];
+        pipe_read_fd = above_standard_streams(ends[0]);
+        out_fd = above_standard_streams(ends[1]);
     }
     const int err_fd = open_capture_file(err_path);
+
+    std::optional<Pseudoterminal> terminal;
+    if (options.stdin_terminal)
+        terminal.emplace();
+    StreamEnds stream;
+    if (has_stream(options))
+        stream = open_stream(options.stream_through_socket);
+    ChildInput input;
+    if (terminal)
+        input.stdin_fd = terminal->slave_descriptor();
+    if (has_stream(options) && options.stream_descriptor == 0)
+        input.stdin_fd = stream.child;
+    else if (has_stream(options))
+        input = {input.stdin_fd, stream.child, options.stream_descriptor};
 
     const pid_t pid = ::fork();
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0)
-        exec_child(work_dir, binary_fd, out_fd, err_fd, options, argv.data(), envp.data());
+        exec_child(work_dir, binary_fd, input, out_fd, err_fd, options, argv.data(), envp.data());
 
     if (out_fd >= 0)
         ::close(out_fd);
@@ -287,15 +539,27 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     ::close(binary_fd);
     if (suppressions_fd >= 0)
         ::close(suppressions_fd);
+    if (stream.child >= 0)
+        ::close(stream.child);
+
+    OutputSoFar output;
+    std::optional<WriterThread> writer;
+    if (has_stream(options))
+        writer.emplace(options, stream.ours,
+                       options.stdout_mode == StdoutMode::Pipe ? &output : nullptr);
 
     RunResult result;
-    if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine)
+    if (options.stdout_mode == StdoutMode::PipeClosedAfterFirstLine) {
         result.out = read_first_line_and_close(pipe_read_fd);
-    else if (options.stdout_mode == StdoutMode::Pipe)
-        result.out = read_all_and_close(pipe_read_fd, options.timeout_seconds);
+    } else if (options.stdout_mode == StdoutMode::Pipe) {
+        read_all_and_close(pipe_read_fd, options.timeout_seconds, output);
+        result.out = output.text();
+    }
     rusage usage{};
     const int wait_status = wait_for_child(pid, options.timeout_seconds, usage);
     result.max_rss_kib = usage.ru_maxrss;
+    if (writer)
+        result.stream_reader_left = writer->finish();
     if (WIFEXITED(wait_status))
         result.status = WEXITSTATUS(wait_status);
     else
@@ -311,12 +575,21 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
 
 std::string describe_command(const std::vector<std::string> &args, const RunOptions &options)
 {
+    const std::string source = options.stdin_bytes ? "cat input" : "writer";
     std::string text;
+    if (has_stream(options) && options.stream_descriptor == 0)
+        text += source + " | ";
     if (options.posixly_correct)
         text += "POSIXLY_CORRECT=" + *options.posixly_correct + " ";
     text += "chunklens";
     for (const std::string &arg : args)
         text += " '" + arg + "'";
+    if (has_stream(options) && options.stream_descriptor != 0)
+        text += ' ' + std::to_string(options.stream_descriptor) + "< <(" + source + ')';
+    if (has_stream(options) && options.stream_through_socket)
+        text += " (through a socket)";
+    if (options.stdin_terminal)
+        text += " < $(tty)";
     switch (options.stdout_mode) {
     case StdoutMode::Capture:
         break;

@@ -1,6 +1,9 @@
 // Runs the chunklens binary as a child process and captures what it writes.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +22,66 @@ enum class StdoutMode {
     Pipe,
 };
 
+class OutputSoFar;
+
+// The writing end of a stream that the tool reads: a pipe or a socket on
+// one of its descriptors, or a FIFO that it names. A writer can pause
+// between pieces, stop at any byte or make input of gigabytes on the fly.
+// SIGPIPE is ignored in the test program once one exists, so a writer whose
+// reader has left sees EPIPE instead of ending the whole test program.
+class StreamWriter {
+public:
+    // Takes over descriptor; output, when given, is the tool's standard
+    // output as its reader has seen it so far.
+    explicit StreamWriter(int descriptor, OutputSoFar *output = nullptr);
+    ~StreamWriter();
+    StreamWriter(const StreamWriter &) = delete;
+    StreamWriter &operator=(const StreamWriter &) = delete;
+
+    // Writes all the bytes. False once the reader has closed its end: the
+    // rest is dropped, and so is everything written after.
+    bool write(const std::uint8_t *data, std::size_t size);
+    bool write(const std::vector<std::uint8_t> &bytes);
+    bool write_zeros(std::uint64_t count);
+    // Ends the stream: the reader sees the end of its input.
+    void close();
+    // Whether a write met EPIPE: the reader closed its end before taking
+    // everything that was written.
+    bool reader_left() const { return reader_left_; }
+
+    // Waits until what the tool has written to its standard output so far
+    // satisfies done, or the tool has closed it, or the timeout has passed;
+    // says whether done was met. Only with StdoutMode::Pipe: otherwise no
+    // output can be seen while the tool runs, and this is false at once.
+    bool wait_for_output(const std::function<bool(const std::string &)> &done,
+                         std::chrono::milliseconds timeout) const;
+
+private:
+    int descriptor_;
+    OutputSoFar *output_;
+    bool reader_left_ = false;
+};
+
+using StreamWriting = std::function<void(StreamWriter &)>;
+
+// A pseudo-terminal, both sides open until it is destroyed: the slave side
+// is a terminal that no one types on.
+class Pseudoterminal {
+public:
+    Pseudoterminal();
+    ~Pseudoterminal();
+    Pseudoterminal(const Pseudoterminal &) = delete;
+    Pseudoterminal &operator=(const Pseudoterminal &) = delete;
+
+    const std::string &slave_path() const { return slave_path_; }
+    int slave_descriptor() const { return slave_fd_; }
+
+private:
+    int master_fd_ = -1;
+    int slave_fd_ = -1;
+    std::string slave_path_;
+};
+
 struct RunOptions {
     // The value of POSIXLY_CORRECT for the child; when empty the variable is
     // removed from the child's environment.
@@ -35,6 +98,21 @@ struct RunOptions {
     int timeout_seconds = 60;
     // The executable to run; null for the chunklens under test.
     const char *binary = nullptr;
+
+    // Standard input is /dev/null, unless a stream or a terminal is chosen
+    // here. A stream is a pipe fed with stdin_bytes, then closed (`cat
+    // input | chunklens`), or fed by stdin_writer, which runs on a thread of
+    // its own while the child runs; the stream is closed when it returns.
+    std::optional<std::vector<std::uint8_t>> stdin_bytes = std::nullopt;
+    StreamWriting stdin_writer = nullptr;
+    // The child's descriptor for the stream: 0, standard input, or another
+    // one, as bash's process substitution hands over /dev/fd/63.
+    int stream_descriptor = 0;
+    // A connected Unix socket instead of a pipe.
+    bool stream_through_socket = false;
+    // Standard input is the slave side of a new pseudo-terminal, as in an
+    // interactive shell.
+    bool stdin_terminal = false;
 };
 
 struct RunResult {
@@ -46,11 +124,15 @@ struct RunResult {
     int status = 0;
     // The child's peak resident memory, in KiB.
     long max_rss_kib = 0;
+    // The writer of the stream met EPIPE: the child closed it, or ended,
+    // before it had taken everything.
+    bool stream_reader_left = false;
 };
 
 // Runs CHUNKLENS_BINARY with argv[0] "chunklens" followed by args, in the
-// directory work_dir, with standard input from /dev/null and SIGPIPE at its
-// default, as a shell starts it. The capture files are created in work_dir.
+// directory work_dir, with standard input from /dev/null (unless options
+// choose a stream or a terminal) and SIGPIPE at its default, as a shell
+// starts it. The capture files are created in work_dir.
 // The child's environment sets the sanitizers' options (when the binary has
 // them): any report aborts the run, and leak checking skips what the tool
 // keeps on purpose until exit.

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,27 +55,78 @@ void PrintTo(const Case &c, std::ostream *os)
     *os << c.name;
 }
 
-std::string with_path(std::string text, const std::string &path)
+std::string replaced(std::string text, const std::string &from, const std::string &to)
 {
-    static const std::string token = "@FILE@";
-    for (std::size_t at = text.find(token); at != std::string::npos;
-         at = text.find(token, at + path.size()))
-        text.replace(at, token.size(), path);
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
     return text;
 }
 
-void run_case(const Case &c, const ScratchDir &dir)
+std::string with_path(std::string text, const std::string &path)
 {
-    const std::string path = dir.write("input.riff", c.file);
+    return replaced(std::move(text), "@FILE@", path);
+}
+
+namespace {
+
+// Runs the case with name standing for "@FILE@" in its arguments and in
+// what it must print.
+void run_case_as(const Case &c, const ScratchDir &dir, const std::string &name,
+                 const RunOptions &options)
+{
     std::vector<std::string> args;
     for (const std::string &arg : c.args)
-        args.push_back(with_path(arg, path));
-    SCOPED_TRACE(describe_command(args, c.options));
+        args.push_back(with_path(arg, name));
+    SCOPED_TRACE(describe_command(args, options));
 
-    const RunResult result = run_chunklens(args, dir.path(), c.options);
-    EXPECT_EQ(result.out, with_path(c.out, path));
-    EXPECT_EQ(result.err, with_path(c.err, path));
+    const RunResult result = run_chunklens(args, dir.path(), options);
+    EXPECT_EQ(result.out, with_path(c.out, name));
+    EXPECT_EQ(result.err, with_path(c.err, name));
     EXPECT_EQ(result.status, c.status);
+}
+
+// Whether the case is also run with its bytes through a pipe. Not when it
+// names no file of its own; not when it is about the file rather than its
+// bytes (run without the permission override, it checks the file's mode
+// bits, which a pipe from the test program does not have); not when it
+// brings its own standard input.
+bool also_through_a_pipe(const Case &c)
+{
+    const bool names_file = std::any_of(c.args.begin(), c.args.end(), [](const std::string &arg) {
+        return arg.find("@FILE@") != std::string::npos;
+    });
+    const RunOptions &options = c.options;
+    const bool own_stdin = options.stdin_bytes || options.stdin_writer || options.stdin_terminal;
+    return names_file && !options.without_permission_override && !own_stdin;
+}
+
+}  // namespace
+
+void run_case(const Case &c, const ScratchDir &dir)
+{
+    run_case_as(c, dir, dir.write("input.riff", c.file), c.options);
+    if (also_through_a_pipe(c)) {
+        RunOptions piped = c.options;
+        piped.stdin_bytes = c.file;
+        run_case_as(c, dir, "/dev/stdin", piped);
+    }
+}
+
+::testing::AssertionResult same_text(const std::string &actual, const std::string &expected)
+{
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    const std::size_t common = std::min(actual.size(), expected.size());
+    std::size_t at = 0;
+    while (at < common && actual[at] == expected[at])
+        ++at;
+    const std::size_t from = at < 80 ? 0 : at - 80;
+    return ::testing::AssertionFailure()
+           << "the text (" << actual.size() << " bytes) differs from the expected ("
+           << expected.size() << " bytes) from byte " << at << " on\n  actual:   \""
+           << actual.substr(from, 160) << "\"\n  expected: \"" << expected.substr(from, 160)
+           << "\"";
 }
 
 std::string parse_error(const std::string &message, const std::string &detail)

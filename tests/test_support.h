@@ -65,10 +65,20 @@ struct CaseName {
 
 // Replaces every "@FILE@" in text with path.
 std::string with_path(std::string text, const std::string &path);
+// Replaces every from in text with to.
+std::string replaced(std::string text, const std::string &from, const std::string &to);
 
 // Writes the case's file, runs the tool and compares stdout, stderr and the
-// exit status exactly.
+// exit status exactly. A case that names its file ("@FILE@") is run again
+// with the same bytes arriving through a pipe, as in `cat FILE | chunklens
+// /dev/stdin`: the output must be the same, with '/dev/stdin' for the name.
 void run_case(const Case &c, const ScratchDir &dir);
+
+// Exact comparison of texts up to megabytes long. gtest's own report of a
+// difference compares every line with every other, which for a dump of
+// megabytes takes more memory than the machine has; this one names the
+// first byte that differs and shows the text around it.
+::testing::AssertionResult same_text(const std::string &actual, const std::string &expected);
 
 // Fixture for a table of cases.
 class CaseTest : public ::testing::TestWithParam<Case> {
