@@ -147,6 +147,7 @@ int main(int argc, char **argv)
     IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);
     if (handle == nullptr)
         fail("Failed to open file '%s': %s\n", file_name, error_text(error));
+    prepare_listing_output(input_is_stream(handle));
 
     IpatchRiff *reader = ipatch_riff_new(handle);
     IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(reader, &error);

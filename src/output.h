@@ -10,6 +10,14 @@
 void write_output(const char *text, std::size_t length);
 void print_output(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// Listing lines gather in stdio's buffer, which holds 4 KiB for a pipe, a
+// file or /dev/null: the listing of a million chunks took ten thousand
+// writes. When the input is a file, read at memory speed, they gather in a
+// larger buffer; a stream's lines keep stdio's default, so that they follow
+// the input as it arrives, and a terminal stays line by line. Called before
+// anything is written to standard output.
+void prepare_listing_output(bool input_is_stream);
+
 // Writes out what stdio still holds; a failure ends the run as above.
 void flush_output();
 
@@ -21,10 +29,10 @@ constexpr std::size_t OUTPUT_BATCH_LIMIT = 1 << 20;
 // How much dump text is worth gathering before it is written, at most
 // OUTPUT_BATCH_LIMIT:
 // - a file or a device: the limit, as no one watches it grow;
-// - a pipe: what the pipe holds, when the input is a file read at memory
-//   speed, since its reader gains nothing from getting each block's text on
-//   its own and every write would wake it; nothing when the input is a
-//   stream, so that the output follows the input as it arrives;
+// - a pipe: a quarter of what the pipe holds, when the input is a file read
+//   at memory speed, since its reader gains nothing from getting each
+//   block's text on its own and every write would wake it; nothing when the
+//   input is a stream, so that the output follows the input as it arrives;
 // - a terminal or a socket: nothing, each block's text is written at once.
 // The first call looks at standard output and prepares it for large output
 // (a pipe is enlarged as far as the system allows); later calls give the
