@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -128,6 +129,27 @@ bool StreamWriter::write_zeros(std::uint64_t count)
         count -= piece;
     }
     return true;
+}
+
+bool StreamWriter::wait_until_taken(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!reader_left_ && descriptor_ >= 0) {
+        int unread = 0;
+        if (::ioctl(descriptor_, FIONREAD, &unread) != 0)
+            throw std::runtime_error(std::string("StreamWriter: FIONREAD: ") + std::strerror(errno));
+        if (unread == 0)
+            return true;
+        // The write end of a pipe polls as an error once no reader is left.
+        pollfd watched = {descriptor_, POLLOUT, 0};
+        if (::poll(&watched, 1, 0) > 0 && (watched.revents & POLLERR) != 0)
+            reader_left_ = true;
+        else if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    return false;
 }
 
 void StreamWriter::close()

@@ -43,10 +43,15 @@ public:
     bool write(const std::uint8_t *data, std::size_t size);
     bool write(const std::vector<std::uint8_t> &bytes);
     bool write_zeros(std::uint64_t count);
+    // Waits until the reader has taken every byte written so far, so that
+    // the next write arrives on its own: true once the pipe is empty, false
+    // when the reader has left or the timeout has passed first. For a pipe
+    // or a FIFO only.
+    bool wait_until_taken(std::chrono::milliseconds timeout);
     // Ends the stream: the reader sees the end of its input.
     void close();
-    // Whether a write met EPIPE: the reader closed its end before taking
-    // everything that was written.
+    // Whether the reader closed its end before taking everything that was
+    // written: a write met EPIPE, or a wait found the reader gone.
     bool reader_left() const { return reader_left_; }
 
     // Waits until what the tool has written to its standard output so far

@@ -1,6 +1,6 @@
 // FILE as a stream: a pipe or a socket named as /dev/stdin or /dev/fd/N, a
-// FIFO, a writer that pauses, stops short or goes on long after the chosen
-// chunk. The output is the regular file's, byte for byte; what differs is
+// FIFO, a writer that gives a few bytes at a time, stops short or goes on
+// long after the chosen chunk, a terminal. The output is the regular file's, byte for byte; what differs is
 // only how the bytes come in, so each test below makes that arrival awkward
 // in one way. Every case table elsewhere is also run through a plain pipe
 // (see run_case).
@@ -103,8 +103,9 @@ std::vector<Case> stream_cases()
     };
 }
 
-// Writes the bytes 1 to 7 at a time with a short pause after each, so that
-// reads end inside IDs, size fields and blocks.
+// Writes the bytes 1 to 7 at a time, each piece only once the tool has
+// taken the one before, so that every read it makes ends early: inside IDs,
+// size fields and blocks.
 void write_in_small_pieces(StreamWriter &writer, const Bytes &bytes)
 {
     std::mt19937 random(20261211);
@@ -113,7 +114,7 @@ void write_in_small_pieces(StreamWriter &writer, const Bytes &bytes)
         if (!writer.write(bytes.data() + at, piece))
             return;
         at += piece;
-        std::this_thread::sleep_for(200us);
+        writer.wait_until_taken(5s);
     }
 }
 
@@ -141,7 +142,7 @@ enum class Route {
     PipeAsDevFd0,         // cat input | chunklens /dev/fd/0
     ProcessSubstitution,  // chunklens <(cat input): a pipe on descriptor 63
     SocketAsDevStdin,     // standard input a connected Unix socket
-    PipeInSmallPieces,    // a writer that pauses between pieces of 1 to 7 bytes
+    PipeInSmallPieces,    // a writer that gives 1 to 7 bytes at a time
     Fifo,                 // mkfifo; chunklens FIFO, started before its writer
 };
 
@@ -289,11 +290,8 @@ TEST_P(WriterStopsTest, AsTheFileCutAtTheSameByte)
 
     args.back() = "/dev/stdin";
     RunOptions options;
-    options.stdin_writer = [&cut](StreamWriter &writer) {
-        writer.write(cut);
-        // The tool has taken what came and waits for more when the end comes.
-        std::this_thread::sleep_for(100ms);
-    };
+    // The tool has taken what came, in small pieces, when the end comes.
+    options.stdin_writer = [&cut](StreamWriter &writer) { write_in_small_pieces(writer, cut); };
     SCOPED_TRACE(describe_command(args, options));
     const RunResult from_stream = run_chunklens(args, dir.path(), options);
     EXPECT_TRUE(same_text(from_stream.out, from_file.out));
