@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/sockios.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,16 +135,23 @@ bool StreamWriter::write_zeros(std::uint64_t count)
 
 bool StreamWriter::wait_until_taken(std::chrono::milliseconds timeout)
 {
+    // What a pipe holds is counted on either end; on a socket, the writer
+    // counts what it sent and the reader has yet to take.
+    struct stat status;
+    if (descriptor_ < 0 || ::fstat(descriptor_, &status) != 0)
+        return false;
+    const unsigned long unread_request = S_ISSOCK(status.st_mode) ? SIOCOUTQ : FIONREAD;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!reader_left_ && descriptor_ >= 0) {
+    while (!reader_left_) {
         int unread = 0;
-        if (::ioctl(descriptor_, FIONREAD, &unread) != 0)
-            throw std::runtime_error(std::string("StreamWriter: FIONREAD: ") + std::strerror(errno));
+        if (::ioctl(descriptor_, unread_request, &unread) != 0)
+            throw std::runtime_error(std::string("StreamWriter: ioctl: ") + std::strerror(errno));
         if (unread == 0)
             return true;
-        // The write end of a pipe polls as an error once no reader is left.
+        // The writing end polls as an error (a socket: as hung up) once no
+        // reader is left.
         pollfd watched = {descriptor_, POLLOUT, 0};
-        if (::poll(&watched, 1, 0) > 0 && (watched.revents & POLLERR) != 0)
+        if (::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLERR | POLLHUP)) != 0)
             reader_left_ = true;
         else if (std::chrono::steady_clock::now() > deadline)
             return false;
@@ -541,6 +550,8 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     StreamEnds stream;
     if (has_stream(options))
         stream = open_stream(options.stream_through_socket);
+    if (options.stream_non_blocking && ::fcntl(stream.child, F_SETFL, O_NONBLOCK) != 0)
+        throw std::runtime_error(std::string("fcntl: ") + std::strerror(errno));
     ChildInput input;
     if (terminal)
         input.stdin_fd = terminal->slave_descriptor();
@@ -610,6 +621,8 @@ std::string describe_command(const std::vector<std::string> &args, const RunOpti
         text += ' ' + std::to_string(options.stream_descriptor) + "< <(" + source + ')';
     if (has_stream(options) && options.stream_through_socket)
         text += " (through a socket)";
+    if (has_stream(options) && options.stream_non_blocking)
+        text += " (non-blocking)";
     if (options.stdin_terminal)
         text += " < $(tty)";
     switch (options.stdout_mode) {

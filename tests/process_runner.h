@@ -44,9 +44,8 @@ public:
     bool write(const std::vector<std::uint8_t> &bytes);
     bool write_zeros(std::uint64_t count);
     // Waits until the reader has taken every byte written so far, so that
-    // the next write arrives on its own: true once the pipe is empty, false
-    // when the reader has left or the timeout has passed first. For a pipe
-    // or a FIFO only.
+    // the next write arrives on its own: true once the stream is empty,
+    // false when the reader has left or the timeout has passed first.
     bool wait_until_taken(std::chrono::milliseconds timeout);
     // Ends the stream: the reader sees the end of its input.
     void close();
@@ -115,6 +114,10 @@ struct RunOptions {
     int stream_descriptor = 0;
     // A connected Unix socket instead of a pipe.
     bool stream_through_socket = false;
+    // The child's end of the stream is non-blocking, as a program that
+    // shares its descriptors may leave them. (Opening /dev/stdin on a pipe
+    // makes a new, blocking, open file; a socket's is the same.)
+    bool stream_non_blocking = false;
     // Standard input is the slave side of a new pseudo-terminal, as in an
     // interactive shell.
     bool stdin_terminal = false;
@@ -129,8 +132,8 @@ struct RunResult {
     int status = 0;
     // The child's peak resident memory, in KiB.
     long max_rss_kib = 0;
-    // The writer of the stream met EPIPE: the child closed it, or ended,
-    // before it had taken everything.
+    // The child closed the stream, or ended, before it had taken everything
+    // written to it (StreamWriter::reader_left).
     bool stream_reader_left = false;
 };
 

@@ -1,9 +1,9 @@
 // FILE as a stream: a pipe or a socket named as /dev/stdin or /dev/fd/N, a
 // FIFO, a writer that gives a few bytes at a time, stops short or goes on
-// long after the chosen chunk, a terminal. The output is the regular file's, byte for byte; what differs is
-// only how the bytes come in, so each test below makes that arrival awkward
-// in one way. Every case table elsewhere is also run through a plain pipe
-// (see run_case).
+// long after the chosen chunk; and a terminal, which is refused. The output
+// is the regular file's, byte for byte: only the way the bytes come in
+// differs, so each test below makes that awkward in one way. Every case
+// table elsewhere is also run through a plain pipe (see run_case).
 
 #include "fixtures.h"
 #include "test_support.h"
@@ -41,18 +41,12 @@ Bytes prefix(const Bytes &bytes, std::size_t length)
     return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
-// A chunk of two blocks and a bit, which a stream delivers in several reads.
-const Bytes TWO_BLOCKS = scrambled_bytes(BLOCK_SIZE + 3616);
+// Data of two blocks and a bit, which a stream delivers in several reads.
+constexpr std::uint32_t TWO_BLOCKS_SIZE = 20000;
+const Bytes TWO_BLOCKS = scrambled_bytes(TWO_BLOCKS_SIZE);
 
-// The same file cut 50 bytes into the second block of "data", and the
-// dump's text up to the end of the first block, the last it can show.
-const std::uint32_t CUT_IN_SECOND_BLOCK = 20 + BLOCK_SIZE + 50;
-
-std::string first_block_dump(bool raw)
-{
-    return reference_dump({"data", 1, 12, static_cast<std::uint32_t>(TWO_BLOCKS.size()), raw},
-                          prefix(TWO_BLOCKS, BLOCK_SIZE), false);
-}
+// data_at_20(TWO_BLOCKS) cut 50 bytes into the second block.
+constexpr std::uint32_t CUT_IN_SECOND_BLOCK = 20 + BLOCK_SIZE + 50;
 
 // What each way in below must show, exactly as a regular file does.
 std::vector<Case> stream_cases()
@@ -72,12 +66,15 @@ std::vector<Case> stream_cases()
         {"RifxDumpById", rifx_file(), {"-t", "data", "@FILE@"},
          reference_dump({"data", 4, 0x2e, 300, false}, counting_bytes(300)), "", 0},
         {"TwoBlockDump", data_at_20(TWO_BLOCKS), {"-d", "1", "@FILE@"},
-         reference_dump({"data", 1, 12, 20000, false}, TWO_BLOCKS), "", 0},
+         reference_dump({"data", 1, 12, TWO_BLOCKS_SIZE, false}, TWO_BLOCKS), "", 0},
         {"TwoBlockRawDump", data_at_20(TWO_BLOCKS), {"-r", "-d", "1", "@FILE@"},
-         reference_dump({"data", 1, 12, 20000, true}, TWO_BLOCKS), "", 0},
-        // The library's detail gives its position when the bytes ran out.
+         reference_dump({"data", 1, 12, TWO_BLOCKS_SIZE, true}, TWO_BLOCKS), "", 0},
+        // The first block is shown, the second cannot be read whole; the
+        // library's detail gives its position when the bytes ran out.
         {"DumpCutInSecondBlock", prefix(data_at_20(TWO_BLOCKS), CUT_IN_SECOND_BLOCK),
-         {"-d", "1", "@FILE@"}, first_block_dump(false),
+         {"-d", "1", "@FILE@"},
+         reference_dump({"data", 1, 12, TWO_BLOCKS_SIZE, false}, prefix(TWO_BLOCKS, BLOCK_SIZE),
+                        false),
          parse_error("Unexpected end of file", cut_detail), 1},
         // The listing skips the data of the last chunk, and nothing is
         // read after it: a file that ends inside it goes unnoticed.
@@ -98,8 +95,8 @@ std::vector<Case> stream_cases()
          1},
         {"NothingComes", {}, {"@FILE@"}, "",
          "Failed to start RIFF parse of file '@FILE@': Unexpected end of file\n", 1},
-        {"NotRiff", text, {"@FILE@"}, "", "Failed to start RIFF parse of file '@FILE@': Not a RIFF file\n",
-         1},
+        {"NotRiff", text, {"@FILE@"}, "",
+         "Failed to start RIFF parse of file '@FILE@': Not a RIFF file\n", 1},
     };
 }
 
@@ -118,10 +115,11 @@ void write_in_small_pieces(StreamWriter &writer, const Bytes &bytes)
     }
 }
 
-// Opening a FIFO for writing waits for its reader; a non-blocking open fails
-// until the reader is there, so that a tool that never opens it fails the
-// test instead of hanging it. Waits first, so that the tool opens the FIFO
-// before any writer has. Returns the descriptor, or -1 if no reader came.
+// Opens the FIFO for writing once the tool has opened it for reading, and
+// not before: the tool's open finds no writer and has to wait for one. A
+// blocking open would wait for the reader, and hang the test if the tool
+// never opened the FIFO; a non-blocking one fails until the reader is
+// there. Returns the descriptor, or -1 if no reader came.
 int open_fifo_once_read(const std::string &path)
 {
     std::this_thread::sleep_for(200ms);
@@ -141,8 +139,14 @@ int open_fifo_once_read(const std::string &path)
 enum class Route {
     PipeAsDevFd0,         // cat input | chunklens /dev/fd/0
     ProcessSubstitution,  // chunklens <(cat input): a pipe on descriptor 63
-    SocketAsDevStdin,     // standard input a connected Unix socket
+    // A connected Unix socket, which cannot be opened by a name under /dev
+    // or /proc: as standard input, and on descriptor 5.
+    SocketAsDevStdin,
+    SocketAsProcSelfFd5,
     PipeInSmallPieces,    // a writer that gives 1 to 7 bytes at a time
+    // The same into a socket that some other program left non-blocking:
+    // the tool's reads find it empty.
+    NonBlockingSocketInSmallPieces,
     Fifo,                 // mkfifo; chunklens FIFO, started before its writer
 };
 
@@ -155,7 +159,9 @@ const StreamRoute ROUTES[] = {
     {"PipeAsDevFd0", Route::PipeAsDevFd0},
     {"ProcessSubstitution", Route::ProcessSubstitution},
     {"SocketAsDevStdin", Route::SocketAsDevStdin},
+    {"SocketAsProcSelfFd5", Route::SocketAsProcSelfFd5},
     {"PipeInSmallPieces", Route::PipeInSmallPieces},
+    {"NonBlockingSocketInSmallPieces", Route::NonBlockingSocketInSmallPieces},
     {"Fifo", Route::Fifo},
 };
 
@@ -186,6 +192,15 @@ TEST_P(StreamRouteTest, SameOutputAsTheFile)
     case Route::SocketAsDevStdin:
         options.stream_through_socket = true;
         break;
+    case Route::SocketAsProcSelfFd5:
+        options.stream_through_socket = true;
+        options.stream_descriptor = 5;
+        name = "/proc/self/fd/5";
+        break;
+    case Route::NonBlockingSocketInSmallPieces:
+        options.stream_through_socket = true;
+        options.stream_non_blocking = true;
+        [[fallthrough]];
     case Route::PipeInSmallPieces:
         options.stdin_bytes.reset();
         options.stdin_writer = [&c](StreamWriter &writer) { write_in_small_pieces(writer, c.file); };
@@ -302,22 +317,17 @@ TEST_P(WriterStopsTest, AsTheFileCutAtTheSameByte)
 INSTANTIATE_TEST_SUITE_P(Cuts, WriterStopsTest, ::testing::ValuesIn(stop_cases()),
                          [](const ::testing::TestParamInfo<StopCase> &info) { return info.param.name; });
 
-// The header of a RIFF file whose last chunk, "huge", declares huge_size
-// bytes, after the given chunks: the stream that follows is huge_size bytes
-// made on the fly, then the chunks of tail.
+// The start of a RIFF file: the chunks before, then the header of "huge",
+// which declares huge_size bytes. The top-level size counts those bytes and
+// size_after more after them, all of which the writer makes as it goes.
 Bytes head_of_huge_file(const std::vector<riff::Chunk> &before, std::uint32_t huge_size,
-                        const std::vector<riff::Chunk> &tail)
+                        std::size_t size_after)
 {
-    Bytes tail_bytes;
-    for (const riff::Chunk &chunk : tail) {
-        const Bytes bytes = serialize(chunk);
-        tail_bytes.insert(tail_bytes.end(), bytes.begin(), bytes.end());
-    }
     Bytes head = serialize(riff_file("WAVE", before));
     Bytes huge = {'h', 'u', 'g', 'e'};
     riff::append_u32(huge, huge_size, false);
     head.insert(head.end(), huge.begin(), huge.end());
-    const std::uint64_t riff_size = head.size() - 8 + std::uint64_t{huge_size} + tail_bytes.size();
+    const std::uint64_t riff_size = head.size() - 8 + std::uint64_t{huge_size} + size_after;
     Bytes size_field;
     riff::append_u32(size_field, static_cast<std::uint32_t>(riff_size), false);
     std::copy(size_field.begin(), size_field.end(), head.begin() + 4);
@@ -325,8 +335,8 @@ Bytes head_of_huge_file(const std::vector<riff::Chunk> &before, std::uint32_t hu
 }
 
 // -d N is done once chunk N is: the tool leaves, and a writer still busy
-// with the rest of the stream (here 3.5 GB declared, of which 1 GiB would be
-// sent) finds the pipe closed. A tool that read on would take the whole
+// with the rest of the stream (here 3.5 GiB declared, of which 1 GiB would
+// be sent) finds the pipe closed. A tool that read on would take the whole
 // GiB and then fail on the missing rest.
 struct EarlyEndCase {
     std::string name;
@@ -353,7 +363,7 @@ const std::vector<riff::Chunk> BEFORE_HUGE = {
 TEST_P(EarlyEndTest, WriterOfTheRestFindsThePipeClosed)
 {
     const EarlyEndCase &c = GetParam();
-    const Bytes head = head_of_huge_file(BEFORE_HUGE, 0xE0000000u, {});
+    const Bytes head = head_of_huge_file(BEFORE_HUGE, 0xE0000000u, 0);
     RunOptions options;
     options.timeout_seconds = 120;
     options.stdin_writer = [&head](StreamWriter &writer) {
@@ -386,25 +396,25 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HugeChunk, SkippedOnAStreamToReachTheChunkAfterIt)
 {
     constexpr std::uint32_t huge_size = 300000000;
-    const std::vector<riff::Chunk> before = {data_chunk("fmt ", {1, 2, 3, 4})};
-    const std::vector<riff::Chunk> tail = {data_chunk("next", {0x77, 0x78, 0x79, 0x7A})};
-    const auto stream_of = [&](std::uint32_t size) {
-        const Bytes head = head_of_huge_file(before, size, tail);
-        const Bytes tail_bytes = serialize(tail[0]);
-        return [head, tail_bytes, size](StreamWriter &writer) {
+    const Bytes next = serialize(data_chunk("next", {0x77, 0x78, 0x79, 0x7A}));
+    const auto stream_of = [&next](std::uint32_t size) {
+        const Bytes head = head_of_huge_file({data_chunk("fmt ", {1, 2, 3, 4})}, size, next.size());
+        return [head, &next, size](StreamWriter &writer) {
             if (writer.write(head) && writer.write_zeros(size))
-                writer.write(tail_bytes);
+                writer.write(next);
         };
     };
-    // next is at 0x18 + 8 + 300000000, its data 8 bytes further on.
+    // huge is at 0x18, next 8 + 300000000 bytes on; the file ends with next,
+    // and the top-level size leaves out the first 8 bytes.
     const std::uint32_t next_offset = 0x20 + huge_size;
+    const std::uint32_t riff_size = next_offset + 12 - 8;
     char lines[256];
     std::snprintf(lines, sizeof lines,
                   "<WAVE>[   0] (ofs = 0x0, size = %u)\n"
                   "  (fmt )[   1] (ofs = 0xc, size = 4)\n"
                   "  (huge)[   2] (ofs = 0x18, size = %u)\n"
                   "  (next)[   3] (ofs = 0x%x, size = 4)\n",
-                  next_offset + 12 - 8, huge_size, next_offset);
+                  riff_size, huge_size, next_offset);
     const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
         {{"/dev/stdin"}, lines},
         {{"-d", "3", "/dev/stdin"},
