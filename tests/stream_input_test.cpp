@@ -481,6 +481,7 @@ INSTANTIATE_TEST_SUITE_P(
     Input, TerminalTest,
     ::testing::Values(TerminalCase{"DevStdin", {}, "/dev/stdin"},
                       TerminalCase{"DevFd0WithDump", {"-d", "1"}, "/dev/fd/0"},
+                      TerminalCase{"ProcSelfFd0", {}, "/proc/self/fd/0"},
                       TerminalCase{"NamedByPath", {}, ""},
                       TerminalCase{"NamedByPathWithRawDump", {"-r", "-t", "data"}, ""}),
     [](const ::testing::TestParamInfo<TerminalCase> &info) { return info.param.name; });
