@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
+// The dump reads a chunk's data in blocks of this size.
 constexpr std::uint32_t READ_BLOCK_SIZE = 16384;
-constexpr std::uint32_t DUMP_ROW_SIZE = 16;
-constexpr std::uint32_t DUMP_GROUP_SIZE = 4;
 
 // Dumps the data of the reader's current chunk, a data chunk whose header
 // has just been read. False as soon as a block cannot be read in full; the

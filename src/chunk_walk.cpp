@@ -5,6 +5,7 @@
 
 #include "chunk_dump.h"
 #include "chunklens.h"
+#include "output.h"
 
 #include <cstring>
 

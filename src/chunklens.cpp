@@ -5,6 +5,8 @@
 #include "chunklens.h"
 
 #include "chunk_walk.h"
+#include "input.h"
+#include "output.h"
 
 #include <libinstpatch/libinstpatch.h>
 
@@ -27,14 +29,6 @@ RunState run_state;
 
 namespace {
 
-// A pipe is not enlarged beyond this: it then holds fourteen blocks of dump
-// text, enough for the writer and its reader to run side by side, and a
-// larger one would only pin more kernel memory.
-constexpr long PIPE_SIZE_LIMIT = 1 << 20;
-// Text shorter than this joins the listing lines in stdio's buffer; longer
-// text is written to the descriptor in one call, which saves stdio's copy
-// and its split of the text into a buffer's worth and the rest.
-constexpr std::size_t DIRECT_WRITE_MIN = 8192;
 
 const char *const SHORT_OPTIONS = "rd:t:";
 
@@ -44,20 +38,6 @@ const option LONG_OPTIONS[] = {
     {"raw", no_argument, nullptr, 'r'},
     {nullptr, 0, nullptr, 0},
 };
-
-[[noreturn]] void exit_on_write_error(int error_number)
-{
-    std::fprintf(stderr, "chunklens: write error: %s\n", std::strerror(error_number));
-    std::exit(1);
-}
-
-// Pending output goes out before any message, so that a reader of both
-// streams together sees a failure after the lines printed before it.
-void flush_output()
-{
-    if (std::fflush(stdout) != 0)
-        exit_on_write_error(errno);
-}
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void fail(const char *format, ...)
 {
@@ -122,17 +102,6 @@ const char *error_text(const GError *error)
     return error ? error->message : "<no details>";
 }
 
-// The reader seeks past every chunk it does not read, which a pipe cannot
-// do, and opening a FIFO that no one writes to would wait forever; both are
-// refused before the open. Anything stat cannot see is left to the open,
-// which says why.
-bool names_unseekable_file(const char *file_name)
-{
-    struct stat status;
-    return ::stat(file_name, &status) == 0 &&
-           (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
-}
-
 bool is_top_level_chunk_chosen(const IpatchRiffChunk *top_level_chunk)
 {
     if (run_state.select_index == 0)
@@ -165,117 +134,6 @@ std::int32_t parse_chunk_index(const char *text)
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
-namespace {
-
-// The largest pipe an unprivileged process may make; 0 when unknown.
-long pipe_max_size()
-{
-    long size = 0;
-    if (std::FILE *limit = std::fopen("/proc/sys/fs/pipe-max-size", "re")) {
-        if (std::fscanf(limit, "%ld", &size) != 1)
-            size = 0;
-        std::fclose(limit);
-    }
-    return size;
-}
-
-// A block of dump text is larger than the default pipe of 64 KiB, so with
-// it every write would wait for the reader. The system may refuse a size
-// (a user over the limit of pipe memory): then smaller ones are tried, and
-// the pipe stays as it is when none is granted.
-void enlarge_pipe(int descriptor)
-{
-#ifdef F_SETPIPE_SZ
-    const long current = ::fcntl(descriptor, F_GETPIPE_SZ);
-    if (current < 0)
-        return;
-    const long largest = pipe_max_size();
-    for (long size = std::min(largest > 0 ? largest : PIPE_SIZE_LIMIT, PIPE_SIZE_LIMIT);
-         size > current; size /= 2) {
-        if (::fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(size)) >= 0)
-            return;
-    }
-#else
-    (void)descriptor;
-#endif
-}
-
-// A descriptor that another program left non-blocking refuses a write when
-// it is full instead of waiting; wait here for room, as a blocking one would.
-void wait_until_writable(int descriptor)
-{
-    pollfd watched = {descriptor, POLLOUT, 0};
-    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
-    }
-}
-
-void write_all(int descriptor, const char *text, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t written = ::write(descriptor, text, length);
-        if (written > 0) {
-            text += written;
-            length -= static_cast<std::size_t>(written);
-        } else if (written < 0 && errno == EINTR) {
-            continue;
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            wait_until_writable(descriptor);
-        } else {
-            exit_on_write_error(written < 0 ? errno : EIO);
-        }
-    }
-}
-
-// Looks at what standard output is and prepares it for a dump; gives the
-// batch size that suits it.
-std::size_t prepare_output()
-{
-    struct stat status;
-    // A descriptor that cannot be looked at gets the plain path; its first
-    // write says what is wrong with it.
-    if (::fstat(STDOUT_FILENO, &status) != 0)
-        return 0;
-    if (S_ISFIFO(status.st_mode))
-        enlarge_pipe(STDOUT_FILENO);
-    else if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
-             (S_ISCHR(status.st_mode) && !::isatty(STDOUT_FILENO)))
-        return FILE_OUTPUT_BATCH_SIZE;
-    return 0;
-}
-
-}  // namespace
-
-std::size_t output_batch_size()
-{
-    // Prepared at the first dump only: a listing writes little, and a pipe
-    // enlarged for it would pin kernel memory for nothing.
-    static const std::size_t batch_size = prepare_output();
-    return batch_size;
-}
-
-void write_output(const char *text, std::size_t length)
-{
-    if (length < DIRECT_WRITE_MIN) {
-        if (std::fwrite(text, 1, length, stdout) != length)
-            exit_on_write_error(errno);
-        return;
-    }
-    // What stdio holds was printed first, so it goes first.
-    flush_output();
-    write_all(STDOUT_FILENO, text, length);
-}
-
-void print_output(const char *format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    const int written = std::vprintf(format, arguments);
-    const int saved_errno = errno;
-    va_end(arguments);
-    if (written < 0)
-        exit_on_write_error(saved_errno);
-}
-
 int main(int argc, char **argv)
 {
     const char *file_name = parse_command_line(argc, argv);
@@ -283,13 +141,13 @@ int main(int argc, char **argv)
     // The error slot, the file, the reader and the message text live until
     // the process ends; nothing here is released before exit.
     GError *error = nullptr;
-    if (names_unseekable_file(file_name))
-        fail("Failed to open file '%s': Not a seekable file (a pipe or socket)\n", file_name);
     ipatch_init();
     IpatchFile *file = ipatch_file_new();
+    use_input_layer(file);
     IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);
     if (handle == nullptr)
         fail("Failed to open file '%s': %s\n", file_name, error_text(error));
+    prepare_listing_output(input_is_stream(handle));
 
     IpatchRiff *reader = ipatch_riff_new(handle);
     IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(reader, &error);

@@ -431,19 +431,6 @@ TEST(NotARegularFile, Directory)
                         "Failed to start RIFF parse of file '" + dir.path() + "': Is a directory\n");
 }
 
-// Opening a FIFO waits for a writer, and the walk could not seek in it
-// anyway: it is refused at once (the timeout catches a wait).
-TEST(NotARegularFile, FifoWithoutWriter)
-{
-    ScratchDir dir;
-    const std::string path = dir.path() + "/fifo";
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    RunOptions options;
-    options.timeout_seconds = 10;
-    expect_open_failure(
-        path, "Failed to open file '" + path + "': Not a seekable file (a pipe or socket)\n", options);
-}
-
 // Root reads a file of mode 000 all the same, so as root the run is made
 // without the capabilities that let it. The file is named from its own
 // folder, so that only its mode, not a folder above it, can refuse it.
