@@ -49,11 +49,15 @@ int memory_file(const std::vector<std::uint8_t> &bytes)
     return fd;
 }
 
-// Writes BYTES into the pipe WRITE_END in pieces of PIECE bytes, each once
-// the pipe is empty; stops early when the reader has gone.
-void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_t piece)
+// Writes BYTES into the pipe WRITE_END in pieces as fuzz_input.h has them,
+// each once the pipe is empty; stops early when the reader has gone.
+void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_t chosen_piece)
 {
+    std::size_t pieces = 0;
     for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t piece = pieces < chunklens_fuzz::CHOSEN_PIECE_COUNT
+                                      ? chosen_piece
+                                      : chunklens_fuzz::LARGEST_PIPE_PIECE;
         pollfd room = {write_end, POLLOUT, 0};
         if (poll(&room, 1, -1) < 0) {
             if (errno == EINTR)
@@ -69,6 +73,7 @@ void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_
         if (written <= 0)
             return;
         done += static_cast<std::size_t>(written);
+        ++pieces;
     }
 }
 

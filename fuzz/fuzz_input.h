@@ -28,6 +28,12 @@ constexpr std::size_t STREAM_PREFIX_SIZE = 5;
 // pipe holds whole.
 constexpr std::size_t LARGEST_PIPE_PIECE = 4096;
 
+// Pieces of the chosen size after which the rest goes in pieces of
+// LARGEST_PIPE_PIECE. Each piece costs the writer and the tool a switch
+// each way; 64 KiB byte by byte took a second, longer than the fuzzer's
+// time limit for a run.
+constexpr std::size_t CHOSEN_PIECE_COUNT = 512;
+
 struct DecodedInput {
     // Options to put before FILE, e.g. {"-r", "-d", "3"}.
     std::vector<std::string> options;
@@ -35,9 +41,10 @@ struct DecodedInput {
     // The file is fed through a pipe, and FILE names the pipe's read end.
     bool through_pipe = false;
     // With through_pipe: the file goes into the pipe in pieces of this many
-    // bytes (the last may be shorter), each once the tool has read all of
-    // the piece before, so that its reads end where the pieces do; a piece
-    // byte of 0 means LARGEST_PIPE_PIECE.
+    // bytes, CHOSEN_PIECE_COUNT of them, and then in pieces of
+    // LARGEST_PIPE_PIECE (the last piece may be shorter); each goes in once
+    // the tool has read all of the piece before, so that its reads end where
+    // the pieces do. A piece byte of 0 means LARGEST_PIPE_PIECE.
     std::size_t pipe_piece = 0;
 };
 
