@@ -34,11 +34,20 @@ _chunklens_dequote()
 # Fills the caller's arrays chunk_indices and chunk_ids from the lines of
 # chunklens's listing of FILE. A damaged file gives the chunks before the
 # damage.
+#
+# chunklens is run only on a regular file. It reads streams too, but a FIFO
+# or a pipe (also when named as /dev/stdin, /dev/fd/N or a process
+# substitution) would hand its data to the completion instead of to the
+# command, or keep the completion waiting for a writer; a terminal would
+# take the keys being typed, and a device such as /dev/zero never ends. -f
+# follows symlinks, /dev/stdin and the /proc/self/fd links included, so it
+# sees what the name leads to. Block devices are left out too: reading a
+# disk or a drive that has to wake up is no part of completing a word.
 _chunklens_read_listing()
 {
     local program=$1 file=$2 line
     local pattern='^ *[(<](.{0,4})[)>]\[ *(-?[0-9]+)\] \(ofs = 0x[0-9a-f]+, size = [0-9]+\)$'
-    [[ $file ]] || return
+    [[ $file && -f $file ]] || return
     while IFS= read -r line; do
         if [[ $line =~ $pattern ]]; then
             chunk_indices+=("${BASH_REMATCH[2]}")

@@ -1,6 +1,7 @@
 // AFL++ harness over the whole program: the input's header chooses the
 // options (see fuzz_input.h), the rest becomes the file, and the tool's own
-// main runs on it. Every run ends in exit(), so this uses the fork server
+// main runs on it; inputs with the stream prefix have the file fed through
+// a pipe. Every run ends in exit(), so this uses the fork server
 // (one fresh process per input) and not the persistent mode. Besides
 // crashes and sanitizer reports, an output that disagrees with the file
 // (output_check.h) aborts the run, so the fuzzer saves it as a crash.
@@ -11,9 +12,16 @@
 
 #include <libinstpatch/libinstpatch.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,6 +47,80 @@ int memory_file(const std::vector<std::uint8_t> &bytes)
         _exit(2);
     }
     return fd;
+}
+
+// Writes BYTES into the pipe WRITE_END in pieces as fuzz_input.h has them,
+// each once the pipe is empty; stops early when the reader has gone.
+void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_t chosen_piece)
+{
+    std::size_t pieces = 0;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t piece = pieces < chunklens_fuzz::CHOSEN_PIECE_COUNT
+                                      ? chosen_piece
+                                      : chunklens_fuzz::LARGEST_PIPE_PIECE;
+        pollfd room = {write_end, POLLOUT, 0};
+        if (poll(&room, 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if ((room.revents & (POLLERR | POLLHUP)) != 0)
+            return;
+        const std::size_t length = std::min(piece, bytes.size() - done);
+        const ssize_t written = write(write_end, bytes.data() + done, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        done += static_cast<std::size_t>(written);
+        ++pieces;
+    }
+}
+
+pid_t pipe_writer = -1;
+
+// A pipe of one page has room for writing only when it is empty, so the
+// writer puts each piece in once the tool has read all of the one before:
+// the tool's reads end where the pieces do, whatever the timing, and a saved
+// input runs the same way again. Returns the pipe's read end.
+int pipe_from_writer(const std::vector<std::uint8_t> &bytes, std::size_t piece)
+{
+    int ends[2];
+    if (pipe(ends) != 0) {
+        std::perror("chunklens_fuzz: pipe");
+        _exit(2);
+    }
+    fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(chunklens_fuzz::LARGEST_PIPE_PIECE));
+    const pid_t parent = getpid();
+    pipe_writer = fork();
+    if (pipe_writer < 0) {
+        std::perror("chunklens_fuzz: fork");
+        _exit(2);
+    }
+    if (pipe_writer == 0) {
+        close(ends[0]);
+        // Not left waiting on a pipe whose harness died.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(0);
+        // A reader that leaves is seen as a failed write, not a signal.
+        signal(SIGPIPE, SIG_IGN);
+        feed_pipe(ends[1], bytes, piece);
+        _exit(0);
+    }
+    close(ends[1]);
+    return ends[0];
+}
+
+// The tool may end without reading all, and keeps the pipe open until it
+// has gone; the writer is ended and waited for here, so that its part of
+// the coverage is all in before the run counts as over.
+void end_pipe_writer()
+{
+    if (pipe_writer <= 0)
+        return;
+    kill(pipe_writer, SIGKILL);
+    waitpid(pipe_writer, nullptr, 0);
 }
 
 // What the run reads and what it printed, for the check at exit.
@@ -80,15 +162,22 @@ int main(int argc, char **argv)
 
     // The file lives in memory and is opened by name through /proc, so
     // that parallel runs never share a scratch file; so does the output.
+    // A file fed through a pipe is named as /dev/fd/N, as a shell's process
+    // substitution names one.
     input_file = decoded.file;
     output_fd = memory_file({});
     if (dup2(output_fd, STDOUT_FILENO) < 0)
         return 2;
     std::atexit(check_output_at_exit);
+    std::atexit(end_pipe_writer);
 
     std::vector<std::string> texts{"chunklens"};
     texts.insert(texts.end(), decoded.options.begin(), decoded.options.end());
-    texts.push_back("/proc/self/fd/" + std::to_string(memory_file(decoded.file)));
+    if (decoded.through_pipe)
+        texts.push_back("/dev/fd/" +
+                        std::to_string(pipe_from_writer(decoded.file, decoded.pipe_piece)));
+    else
+        texts.push_back("/proc/self/fd/" + std::to_string(memory_file(decoded.file)));
     std::vector<char *> args;
     for (std::string &text : texts)
         args.push_back(text.data());

@@ -1,5 +1,7 @@
 #include "fuzz_input.h"
 
+#include <cstring>
+
 namespace chunklens_fuzz {
 
 namespace {
@@ -15,11 +17,25 @@ std::string id_argument(const std::uint8_t *bytes)
     return id;
 }
 
+const std::uint8_t STREAM_MARK[4] = {'P', 'I', 'P', 'E'};
+
+bool has_stream_prefix(const std::uint8_t *data, std::size_t size)
+{
+    return size >= STREAM_PREFIX_SIZE && std::memcmp(data, STREAM_MARK, sizeof STREAM_MARK) == 0;
+}
+
 }  // namespace
 
 DecodedInput decode_input(const std::uint8_t *data, std::size_t size)
 {
     DecodedInput input;
+    if (has_stream_prefix(data, size)) {
+        input.through_pipe = true;
+        const std::uint8_t piece = data[sizeof STREAM_MARK];
+        input.pipe_piece = piece == 0 ? LARGEST_PIPE_PIECE : piece;
+        data += STREAM_PREFIX_SIZE;
+        size -= STREAM_PREFIX_SIZE;
+    }
     if (size < INPUT_HEADER_SIZE) {
         input.file.assign(data, data + size);
         return input;
@@ -48,6 +64,13 @@ std::vector<std::uint8_t> encode_header(Mode mode, std::uint8_t index, const std
     for (std::size_t i = 0; i < 4; ++i)
         header.push_back(i < id.size() ? static_cast<std::uint8_t>(id[i]) : ' ');
     return header;
+}
+
+std::vector<std::uint8_t> encode_stream_prefix(std::uint8_t piece)
+{
+    std::vector<std::uint8_t> prefix(STREAM_MARK, STREAM_MARK + sizeof STREAM_MARK);
+    prefix.push_back(piece);
+    return prefix;
 }
 
 }  // namespace chunklens_fuzz

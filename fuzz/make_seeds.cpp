@@ -1,5 +1,6 @@
 // Writes the seed corpus for the fuzzer: the test fixtures, each under a
-// few of the option headers of fuzz_input.h.
+// few of the option headers of fuzz_input.h, some of them fed through a
+// pipe in pieces of a few sizes.
 // Usage: make_seeds DIRECTORY
 
 #include "fixtures.h"
@@ -7,12 +8,14 @@
 #include "riff_builder.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
 using chunklens_fuzz::encode_header;
+using chunklens_fuzz::encode_stream_prefix;
 using chunklens_fuzz::Mode;
 
 struct Seed {
@@ -21,6 +24,9 @@ struct Seed {
     Mode mode;
     std::uint8_t index;
     std::string id;
+    // Fed through a pipe in pieces of this size (0: as large as a pipe
+    // takes at once); read as a file when not set.
+    std::optional<std::uint8_t> pipe_piece = std::nullopt;
 };
 
 std::vector<Seed> seeds()
@@ -42,6 +48,14 @@ std::vector<Seed> seeds()
         {"nested-ids", nested_ids_file(), Mode::Id, 0, "item"},
         {"form-type", form_type_file(), Mode::RawIdAndIndex, 3, "band"},
         {"nested-lists", riff::nested_lists_file(6), Mode::List, 0, ""},
+        // Pieces of 1, 5 and 7 bytes cut chunk headers (8 bytes, 12 with a
+        // list's type) in every place.
+        {"pipe-wav-list", wav_file(), Mode::List, 0, "", 0},
+        {"pipe-wav-list-bytewise", wav_file(), Mode::List, 0, "", 1},
+        {"pipe-sf2-raw-index", soundfont_file(), Mode::RawIndex, 5, "", 7},
+        {"pipe-rifx-dump-data", rifx_file(), Mode::Index, 4, "", 5},
+        {"pipe-tree-id-and-index", tree_file(), Mode::IdAndIndex, 8, "aaaa", 5},
+        {"pipe-nested-ids", nested_ids_file(), Mode::Id, 0, "item", 7},
     };
 }
 
@@ -54,7 +68,11 @@ int main(int argc, char **argv)
         return 2;
     }
     for (const Seed &seed : seeds()) {
-        riff::Bytes input = encode_header(seed.mode, seed.index, seed.id);
+        riff::Bytes input;
+        if (seed.pipe_piece)
+            input = encode_stream_prefix(*seed.pipe_piece);
+        const riff::Bytes header = encode_header(seed.mode, seed.index, seed.id);
+        input.insert(input.end(), header.begin(), header.end());
         input.insert(input.end(), seed.file.begin(), seed.file.end());
         riff::write_file(std::string(argv[1]) + "/" + seed.name, input);
     }

@@ -16,7 +16,8 @@ source "$source_dir/completion/chunklens.bash"
 PATH="$(dirname "$binary"):$PATH"
 cd "$source_dir" || exit 1
 work_dir=$(mktemp -d)
-trap 'rm -rf "$work_dir"' EXIT
+writers=()
+trap 'kill "${writers[@]}" 2>/dev/null; rm -rf "$work_dir"' EXIT
 
 # Splits LINE into COMP_WORDS as bash does: at blanks outside quotes, with
 # "=" a word of its own; the cursor is at the end of the line.
@@ -141,5 +142,66 @@ expect "chunklens $work_dir/cut.wav -d " '0|1'
 printf 'RIFF\x14\x00\x00\x00TESTab  \x00\x00\x00\x00a   \x00\x00\x00\x00' >"$work_dir/blanks.riff"
 expect "chunklens $work_dir/blanks.riff -t " "TEST|'ab  '|'a   '"
 expect "chunklens $work_dir/blanks.riff -t \"a" '"ab  "|"a   "'
+
+# A FILE that is a stream is not read while completing: the completion
+# neither takes the data meant for the command nor waits for a writer.
+#
+# expect_nothing_soon LINE FIFO: LINE offers nothing, and within 5 s. A
+# reader waiting in open() for a writer, or in read() for data, would keep
+# the completion for ever; so it runs in the background, and when it is late
+# FIFO is opened for writing and closed, which lets a reader waiting there
+# go on to the end of the data. Standard input is passed on.
+expect_nothing_soon() {
+    local line=$1 fifo=$2 completion tenths
+    (
+        failures=0
+        expect "$line" ''
+        exit $failures
+    ) <&0 &
+    completion=$!
+    for ((tenths = 0; tenths < 50; tenths++)); do
+        kill -0 $completion 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 $completion 2>/dev/null; then
+        echo "FAIL: completing '$line' still waits after 5 s" >&2
+        failures=$((failures + 1))
+        : <>"$fifo"
+    fi
+    wait $completion || failures=$((failures + 1))
+}
+
+# expect_unread NAME: what is left to read from NAME is all of the example
+# WAV, as the command will need it. Reading a FIFO whose writer has gone
+# would wait for another one, so the reader is given a few seconds.
+expect_unread() {
+    timeout 5 cat "$1" >"$work_dir/unread"
+    if ! cmp -s examples/sample.wav "$work_dir/unread"; then
+        echo "FAIL: the data in $1 was read while completing" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+# A FIFO whose writer waits for the command to open it.
+mkfifo "$work_dir/fifo"
+cat examples/sample.wav >"$work_dir/fifo" &
+writers+=($!)
+expect_nothing_soon "chunklens $work_dir/fifo -t " "$work_dir/fifo"
+expect_nothing_soon "chunklens $work_dir/fifo -d " "$work_dir/fifo"
+expect_unread "$work_dir/fifo"
+
+# A pipe, named as /dev/stdin, /dev/fd/N or /proc/self/fd/N; the
+# completion's own commands get the same descriptors as the shell. Its
+# writer has written all and gone, so a reader would not wait here.
+for name in /dev/stdin /dev/fd/PIPE /proc/self/fd/PIPE; do
+    exec {pipe}< <(cat examples/sample.wav)
+    expect "chunklens ${name/PIPE/$pipe} -t " '' <&$pipe
+    expect_unread "/dev/fd/$pipe"
+    exec {pipe}<&-
+done
+
+# A FIFO that no one writes to.
+mkfifo "$work_dir/idle"
+expect_nothing_soon "chunklens $work_dir/idle -t " "$work_dir/idle"
 
 [ "$failures" -eq 0 ]

@@ -10,7 +10,8 @@ binary=$1
 source_dir=$2
 failures=0
 work_dir=$(mktemp -d)
-trap 'zpty -d shell 2>/dev/null; rm -rf $work_dir' EXIT
+writers=()
+trap 'zpty -d shell 2>/dev/null; kill $writers 2>/dev/null; rm -rf $work_dir' EXIT
 marker_count=0
 pending_output=""
 
@@ -136,5 +137,35 @@ zpty -w shell 'export POSIXLY_CORRECT=1'
 expect_list 'chunklens -' "$raw_line"
 expect_unlisted 'chunklens examples/sample.wav -' "$raw_line"
 zpty -w shell 'unset POSIXLY_CORRECT'
+
+# A FILE that is a stream is not read while completing: the completion
+# neither takes the data meant for the command nor waits for a writer. The
+# ID "data" is the only one that "da" begins, so a Tab would insert it.
+sample=$source_dir/examples/sample.wav
+
+# A FIFO whose writer waits for the command to open it; afterwards all of
+# its data is still there. Reading a FIFO whose writer has gone would wait
+# for another one, so the reader is given a few seconds.
+mkfifo $work_dir/fifo
+cat $sample >$work_dir/fifo &
+writers+=($!)
+expect_words "chunklens $work_dir/fifo -t da" chunklens $work_dir/fifo -t da
+timeout 5 cat $work_dir/fifo >$work_dir/unread
+cmp -s $sample $work_dir/unread || fail "the data in the FIFO was read while completing"
+
+# A pipe named as /dev/fd/N, which the completion's own commands share with
+# the shell; its writer has written all and gone.
+zpty -w shell "exec 5< <(cat examples/sample.wav)"
+expect_words 'chunklens /dev/fd/5 -t da' chunklens /dev/fd/5 -t da
+zpty -w shell "cmp -s examples/sample.wav - <&5 && print -r -- UN''READ; exec 5<&-"
+read_until_marker
+[[ $REPLY == *$'\n'UNREAD$'\n'* ]] || fail "the data in the pipe was read while completing"
+
+# A FIFO that no one writes to: a reader would wait in open() for ever and
+# keep the shell from answering. Opening it for writing and closing it
+# afterwards lets such a reader go on, should one wait there.
+mkfifo $work_dir/idle
+expect_words "chunklens $work_dir/idle -t da" chunklens $work_dir/idle -t da
+: <>$work_dir/idle
 
 (( failures == 0 ))
