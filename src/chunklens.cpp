@@ -143,7 +143,7 @@ int main(int argc, char **argv)
     GError *error = nullptr;
     ipatch_init();
     IpatchFile *file = ipatch_file_new();
-    use_input_layer(file);
+    use_input_layer(file, flush_output);
     IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);
     if (handle == nullptr)
         fail("Failed to open file '%s': %s\n", file_name, error_text(error));

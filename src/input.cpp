@@ -65,10 +65,26 @@ void wait_until_readable(int descriptor)
     }
 }
 
+void (*call_before_waiting)() = nullptr;
+
+// Whether a read of the stream would wait for its writer. Checked before a
+// stream's reads only, and costs a system call for each: a stream comes in
+// at most a window at a time, and most often much slower.
+bool stream_would_wait(int descriptor)
+{
+    pollfd watched = {descriptor, POLLIN, 0};
+    int ready;
+    while ((ready = ::poll(&watched, 1, 0)) < 0 && errno == EINTR) {
+    }
+    return ready == 0;
+}
+
 // One read of up to `size` bytes at the file's current offset (a stream) or
 // at `offset` (a file): the count, 0 at the end, -1 with errno on failure.
 ssize_t read_once(const InputFile &input, void *buffer, std::size_t size, std::uint64_t offset)
 {
+    if (input.is_stream && call_before_waiting != nullptr && stream_would_wait(input.descriptor))
+        call_before_waiting();
     for (;;) {
         const ssize_t count = input.is_stream
                                   ? ::read(input.descriptor, buffer, size)
@@ -326,8 +342,9 @@ IpatchFileIOFuncs INPUT_FUNCTIONS = {
 
 }  // namespace
 
-void use_input_layer(IpatchFile *file)
+void use_input_layer(IpatchFile *file, void (*before_waiting)())
 {
+    call_before_waiting = before_waiting;
     ipatch_file_set_iofuncs_static(file, &INPUT_FUNCTIONS);
 }
 

@@ -11,7 +11,10 @@
 // Gives the file object our I/O functions; called before ipatch_file_open,
 // which then opens FILE through them. The open refuses a terminal, and its
 // errors carry the system's texts ("No such file or directory", ...).
-void use_input_layer(IpatchFile *file);
+// before_waiting, when given, is called whenever a stream has no bytes ready
+// and the read is about to wait for its writer: the driver writes out what
+// it holds, so that the output follows a slow stream as it arrives.
+void use_input_layer(IpatchFile *file, void (*before_waiting)() = nullptr);
 
 // Whether the open handle reads a stream, whose bytes arrive as some other
 // program writes them, rather than a file.

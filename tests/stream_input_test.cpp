@@ -549,5 +549,34 @@ INSTANTIATE_TEST_SUITE_P(
                       FollowCase{"RawById", {"-r", "-t", "data"}, true, true}),
     [](const ::testing::TestParamInfo<FollowCase> &info) { return info.param.name; });
 
+// The lines of a listing that reach as far as a slow stream has come are
+// shown while the tool waits for the rest: the listing into a pipe is not
+// held back in stdio's buffer until the stream ends.
+TEST(FollowListing, LinesShownWhileTheStreamWaits)
+{
+    const Bytes file = wav_file();
+    // Up to the end of the INFO list's first child's header.
+    const std::size_t first_part = 0x30 + 8;
+    const std::string first_lines = "<WAVE>[   0] (ofs = 0x0, size = 80)\n"
+                                    "  (fmt )[   1] (ofs = 0xc, size = 16)\n"
+                                    "  <INFO>[   2] (ofs = 0x24, size = 30)\n"
+                                    "    (INAM)[   3] (ofs = 0x30, size = 5)\n";
+    ScratchDir dir;
+    bool first_lines_shown = false;
+    RunOptions options;
+    options.stdout_mode = StdoutMode::Pipe;
+    options.stdin_writer = [&](StreamWriter &writer) {
+        writer.write(prefix(file, first_part));
+        first_lines_shown = writer.wait_for_output(
+            [&](const std::string &out) { return out == first_lines; }, 10s);
+        writer.write(Bytes(file.begin() + static_cast<std::ptrdiff_t>(first_part), file.end()));
+    };
+    SCOPED_TRACE(describe_command({"/dev/stdin"}, options));
+    const RunResult result = run_chunklens({"/dev/stdin"}, dir.path(), options);
+    EXPECT_TRUE(first_lines_shown) << "the lines of the part sent did not come while the rest was held back";
+    EXPECT_EQ(result.out, WAV_LISTING);
+    EXPECT_EQ(result.status, 0);
+}
+
 }  // namespace
 }  // namespace chunklens_test
