@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -49,6 +50,26 @@ int memory_file(const std::vector<std::uint8_t> &bytes)
     return fd;
 }
 
+// Waits until the tool has read all that the pipe holds; false once the
+// tool has gone. The tool enlarges a pipe that it reads, so the pipe's
+// size cannot tell when it is empty: its count of unread bytes does.
+bool wait_until_pipe_is_empty(int write_end)
+{
+    for (;;) {
+        pollfd room = {write_end, POLLOUT, 0};
+        if (poll(&room, 1, -1) < 0 && errno != EINTR)
+            return false;
+        if ((room.revents & (POLLERR | POLLHUP)) != 0)
+            return false;
+        int unread = 0;
+        if (ioctl(write_end, FIONREAD, &unread) != 0)
+            return false;
+        if (unread == 0)
+            return true;
+        usleep(20);
+    }
+}
+
 // Writes BYTES into the pipe WRITE_END in pieces as fuzz_input.h has them,
 // each once the pipe is empty; stops early when the reader has gone.
 void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_t chosen_piece)
@@ -58,13 +79,7 @@ void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_
         const std::size_t piece = pieces < chunklens_fuzz::CHOSEN_PIECE_COUNT
                                       ? chosen_piece
                                       : chunklens_fuzz::LARGEST_PIPE_PIECE;
-        pollfd room = {write_end, POLLOUT, 0};
-        if (poll(&room, 1, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if ((room.revents & (POLLERR | POLLHUP)) != 0)
+        if (!wait_until_pipe_is_empty(write_end))
             return;
         const std::size_t length = std::min(piece, bytes.size() - done);
         const ssize_t written = write(write_end, bytes.data() + done, length);
@@ -79,10 +94,9 @@ void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_
 
 pid_t pipe_writer = -1;
 
-// A pipe of one page has room for writing only when it is empty, so the
-// writer puts each piece in once the tool has read all of the one before:
-// the tool's reads end where the pieces do, whatever the timing, and a saved
-// input runs the same way again. Returns the pipe's read end.
+// The writer puts each piece in once the tool has read all of the one
+// before: the tool's reads end where the pieces do, whatever the timing, and
+// a saved input runs the same way again. Returns the pipe's read end.
 int pipe_from_writer(const std::vector<std::uint8_t> &bytes, std::size_t piece)
 {
     int ends[2];
@@ -90,7 +104,6 @@ int pipe_from_writer(const std::vector<std::uint8_t> &bytes, std::size_t piece)
         std::perror("chunklens_fuzz: pipe");
         _exit(2);
     }
-    fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(chunklens_fuzz::LARGEST_PIPE_PIECE));
     const pid_t parent = getpid();
     pipe_writer = fork();
     if (pipe_writer < 0) {

@@ -3,6 +3,8 @@
 
 #include "output.h"
 
+#include "pipes.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -17,10 +19,6 @@
 
 namespace {
 
-// A pipe is not enlarged beyond this: it then holds fourteen blocks of dump
-// text, enough for the writer and its reader to run side by side, and a
-// larger one would only pin more kernel memory.
-constexpr long PIPE_SIZE_LIMIT = 1 << 20;
 // A listing of a million chunks then takes about 330 writes; 64 KiB and
 // 256 KiB measured the same.
 constexpr std::size_t LISTING_BUFFER_SIZE = 128 * 1024;
@@ -33,42 +31,6 @@ constexpr std::size_t DIRECT_WRITE_MIN = 8192;
 {
     std::fprintf(stderr, "chunklens: write error: %s\n", std::strerror(error_number));
     std::exit(1);
-}
-
-// The largest pipe an unprivileged process may make; 0 when unknown.
-long pipe_max_size()
-{
-    long size = 0;
-    if (std::FILE *limit = std::fopen("/proc/sys/fs/pipe-max-size", "re")) {
-        if (std::fscanf(limit, "%ld", &size) != 1)
-            size = 0;
-        std::fclose(limit);
-    }
-    return size;
-}
-
-// A block of dump text is larger than the default pipe of 64 KiB, so with
-// it every write would wait for the reader. The system may refuse a size
-// (a user over the limit of pipe memory): then smaller ones are tried, and
-// the pipe stays as it is when none is granted.
-std::size_t enlarge_pipe(int descriptor)
-{
-#ifdef F_SETPIPE_SZ
-    const long current = ::fcntl(descriptor, F_GETPIPE_SZ);
-    if (current < 0)
-        return 0;
-    const long largest = pipe_max_size();
-    for (long size = std::min(largest > 0 ? largest : PIPE_SIZE_LIMIT, PIPE_SIZE_LIMIT);
-         size > current; size /= 2) {
-        const long granted = ::fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(size));
-        if (granted >= 0)
-            return static_cast<std::size_t>(granted);
-    }
-    return static_cast<std::size_t>(current);
-#else
-    (void)descriptor;
-    return 0;
-#endif
 }
 
 // A descriptor that another program left non-blocking refuses a write when
@@ -117,6 +79,8 @@ OutputKind prepare_output()
         return kind;
     if (S_ISFIFO(status.st_mode)) {
         kind.is_pipe = true;
+        // A block of dump text is larger than the default pipe of 64 KiB,
+        // so with it every write would wait for the reader.
         kind.pipe_size = enlarge_pipe(STDOUT_FILENO);
     } else {
         kind.is_file = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
