@@ -10,13 +10,8 @@
 
 #include <libinstpatch/libinstpatch.h>
 
-#include <fcntl.h>
 #include <getopt.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -28,7 +23,6 @@
 RunState run_state;
 
 namespace {
-
 
 const char *const SHORT_OPTIONS = "rd:t:";
 
