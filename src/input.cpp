@@ -58,34 +58,26 @@ void set_system_error(GError **error, int error_number)
                 g_strerror(error_number));
 }
 
-// A stream that another program left non-blocking refuses a read while it
-// is empty instead of waiting; wait here for bytes, as a blocking one would.
-void wait_until_readable(int descriptor)
-{
-    pollfd watched = {descriptor, POLLIN, 0};
-    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
-    }
-}
-
-void (*call_before_waiting)() = nullptr;
-
-// Whether a read of the stream would wait for its writer. Checked before a
-// stream's reads only, and costs a system call for each: a stream comes in
-// at most a window at a time, and most often much slower.
-bool stream_would_wait(int descriptor)
+// Whether the stream has bytes (or its end) ready within timeout_ms
+// milliseconds; -1 waits as long as it takes.
+bool stream_ready(int descriptor, int timeout_ms)
 {
     pollfd watched = {descriptor, POLLIN, 0};
     int ready;
-    while ((ready = ::poll(&watched, 1, 0)) < 0 && errno == EINTR) {
+    while ((ready = ::poll(&watched, 1, timeout_ms)) < 0 && errno == EINTR) {
     }
-    return ready == 0;
+    return ready != 0;
 }
+
+void (*call_before_waiting)() = nullptr;
 
 // One read of up to `size` bytes at the file's current offset (a stream) or
 // at `offset` (a file): the count, 0 at the end, -1 with errno on failure.
 ssize_t read_once(const InputFile &input, void *buffer, std::size_t size, std::uint64_t offset)
 {
-    if (input.is_stream && call_before_waiting != nullptr && stream_would_wait(input.descriptor))
+    // Checked before a stream's reads only, at a system call each: a stream
+    // comes in at most a window at a time, and most often much slower.
+    if (input.is_stream && call_before_waiting != nullptr && !stream_ready(input.descriptor, 0))
         call_before_waiting();
     for (;;) {
         const ssize_t count = input.is_stream
@@ -94,8 +86,11 @@ ssize_t read_once(const InputFile &input, void *buffer, std::size_t size, std::u
                                             static_cast<off_t>(offset));
         if (count >= 0)
             return count;
+        // A stream that another program left non-blocking refuses a read
+        // while it is empty instead of waiting; wait here, as a blocking one
+        // would.
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            wait_until_readable(input.descriptor);
+            stream_ready(input.descriptor, -1);
         else if (errno != EINTR)
             return -1;
     }

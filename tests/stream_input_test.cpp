@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -491,6 +492,34 @@ INSTANTIATE_TEST_SUITE_P(
 // still holds back the rest. (From a regular file the tool may gather
 // several blocks per write; here it must not, or a slow source would show
 // nothing for a long time.)
+// Runs chunklens on /dev/stdin into a pipe while the writer sends the first
+// first_part bytes of the file, waits (up to 10 s) until what the tool has
+// written satisfies shown, and only then sends the rest.
+struct HeldBackRun {
+    std::string command;
+    RunResult result;
+    bool shown_while_held_back = false;
+};
+
+HeldBackRun run_with_rest_held_back(const Bytes &file, std::size_t first_part,
+                                    std::vector<std::string> args,
+                                    const std::function<bool(const std::string &)> &shown)
+{
+    ScratchDir dir;
+    HeldBackRun run;
+    RunOptions options;
+    options.stdout_mode = StdoutMode::Pipe;
+    options.stdin_writer = [&](StreamWriter &writer) {
+        writer.write(prefix(file, first_part));
+        run.shown_while_held_back = writer.wait_for_output(shown, 10s);
+        writer.write(Bytes(file.begin() + static_cast<std::ptrdiff_t>(first_part), file.end()));
+    };
+    args.push_back("/dev/stdin");
+    run.command = describe_command(args, options);
+    run.result = run_chunklens(args, dir.path(), options);
+    return run;
+}
+
 struct FollowCase {
     std::string name;
     std::vector<std::string> options;
@@ -521,24 +550,16 @@ TEST_P(FollowTest, FirstBlockShownBeforeTheRestIsSent)
     const std::size_t first_block_end = layout.header_offset + 8 + BLOCK_SIZE;
     const std::string first_block_text = reference_dump(layout, prefix(data, BLOCK_SIZE), false);
 
-    ScratchDir dir;
-    bool first_block_shown = false;
-    RunOptions options;
-    options.stdout_mode = StdoutMode::Pipe;
-    options.stdin_writer = [&](StreamWriter &writer) {
-        writer.write(prefix(file, first_block_end));
-        first_block_shown = writer.wait_for_output(
-            [&](const std::string &out) { return out.size() >= first_block_text.size(); }, 10s);
-        writer.write(Bytes(file.begin() + static_cast<std::ptrdiff_t>(first_block_end), file.end()));
-    };
-    std::vector<std::string> args = c.options;
-    args.push_back("/dev/stdin");
-    SCOPED_TRACE(describe_command(args, options));
-    const RunResult result = run_chunklens(args, dir.path(), options);
-    EXPECT_TRUE(first_block_shown) << "no text of the first block came while the rest was held back";
-    EXPECT_TRUE(same_text(result.out, reference_dump(layout, data)));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
+    const HeldBackRun run =
+        run_with_rest_held_back(file, first_block_end, c.options, [&](const std::string &out) {
+            return out.size() >= first_block_text.size();
+        });
+    SCOPED_TRACE(run.command);
+    EXPECT_TRUE(run.shown_while_held_back)
+        << "no text of the first block came while the rest was held back";
+    EXPECT_TRUE(same_text(run.result.out, reference_dump(layout, data)));
+    EXPECT_EQ(run.result.err, "");
+    EXPECT_EQ(run.result.status, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -561,21 +582,13 @@ TEST(FollowListing, LinesShownWhileTheStreamWaits)
                                     "  (fmt )[   1] (ofs = 0xc, size = 16)\n"
                                     "  <INFO>[   2] (ofs = 0x24, size = 30)\n"
                                     "    (INAM)[   3] (ofs = 0x30, size = 5)\n";
-    ScratchDir dir;
-    bool first_lines_shown = false;
-    RunOptions options;
-    options.stdout_mode = StdoutMode::Pipe;
-    options.stdin_writer = [&](StreamWriter &writer) {
-        writer.write(prefix(file, first_part));
-        first_lines_shown = writer.wait_for_output(
-            [&](const std::string &out) { return out == first_lines; }, 10s);
-        writer.write(Bytes(file.begin() + static_cast<std::ptrdiff_t>(first_part), file.end()));
-    };
-    SCOPED_TRACE(describe_command({"/dev/stdin"}, options));
-    const RunResult result = run_chunklens({"/dev/stdin"}, dir.path(), options);
-    EXPECT_TRUE(first_lines_shown) << "the lines of the part sent did not come while the rest was held back";
-    EXPECT_EQ(result.out, WAV_LISTING);
-    EXPECT_EQ(result.status, 0);
+    const HeldBackRun run = run_with_rest_held_back(
+        file, first_part, {}, [&](const std::string &out) { return out == first_lines; });
+    SCOPED_TRACE(run.command);
+    EXPECT_TRUE(run.shown_while_held_back)
+        << "the lines of the part sent did not come while the rest was held back";
+    EXPECT_EQ(run.result.out, WAV_LISTING);
+    EXPECT_EQ(run.result.status, 0);
 }
 
 }  // namespace
