@@ -337,9 +337,9 @@ bool place_descriptor(int fd, int number)
 }
 
 // In the child: only async-signal-safe calls from here to execve.
-[[noreturn]] void exec_child(const std::string &work_dir, int binary_fd, const ChildInput &input,
-                             int out_fd, int err_fd, const RunOptions &options, char **argv,
-                             char **envp)
+[[noreturn]] void exec_child(const std::string &work_dir, int binary_fd, bool under_emulator,
+                             const ChildInput &input, int out_fd, int err_fd,
+                             const RunOptions &options, char **argv, char **envp)
 {
     // The test program or its runner may ignore SIGPIPE; a shell does not.
     ::signal(SIGPIPE, SIG_DFL);
@@ -370,6 +370,13 @@ bool place_descriptor(int fd, int number)
         ::_exit(126);
     if (options.without_permission_override && !drop_permission_override())
         child_gives_up("process_runner: cannot drop CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH\n");
+    // A binary of another architecture is run by an interpreter that
+    // binfmt_misc starts with the name /dev/fd/N, which it then opens: the
+    // descriptor must outlive the exec there. On the tool's own machine it
+    // is closed by the exec, so the tool starts with only what a shell
+    // would give it.
+    if (under_emulator && ::fcntl(binary_fd, F_SETFD, 0) != 0)
+        ::_exit(126);
     ::fexecve(binary_fd, argv, envp);
     ::_exit(127);
 }
@@ -560,11 +567,13 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     else if (has_stream(options))
         input = {input.stdin_fd, stream.child, options.stream_descriptor};
 
+    const bool under_emulator = binaries_run_under_emulator();
     const pid_t pid = ::fork();
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0)
-        exec_child(work_dir, binary_fd, input, out_fd, err_fd, options, argv.data(), envp.data());
+        exec_child(work_dir, binary_fd, under_emulator, input, out_fd, err_fd,
+                   options, argv.data(), envp.data());
 
     if (out_fd >= 0)
         ::close(out_fd);
@@ -604,6 +613,15 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     else
         result.err = read_whole_file(err_path);
     return result;
+}
+
+bool binaries_run_under_emulator()
+{
+#ifdef CHUNKLENS_TEST_EMULATOR
+    return true;
+#else
+    return false;
+#endif
 }
 
 std::string describe_command(const std::vector<std::string> &args, const RunOptions &options)

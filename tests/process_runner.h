@@ -147,6 +147,11 @@ struct RunResult {
 RunResult run_chunklens(const std::vector<std::string> &args, const std::string &work_dir,
                         const RunOptions &options = {});
 
+// Whether the binaries under test are of another architecture than the
+// machine's, run through an interpreter such as qemu-user that binfmt_misc
+// starts: the cross builds of cmake/cross that need one say so.
+bool binaries_run_under_emulator();
+
 // The command line as one text, for failure messages.
 std::string describe_command(const std::vector<std::string> &args, const RunOptions &options);
 

@@ -1,0 +1,5 @@
+# Debian's i386: chunklens built with i686-linux-gnu-g++.
+set(CHUNKLENS_CROSS_TRIPLE i686-linux-gnu)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+# The amd64 kernel runs its binaries itself, without an emulator.
+include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
