@@ -3,6 +3,9 @@
 #include "fixtures.h"
 #include "test_support.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace chunklens_test {
 namespace {
 
@@ -82,6 +85,35 @@ TEST_P(ListingTest, MatchesExpectedOutput)
 }
 
 INSTANTIATE_TEST_SUITE_P(Plain, ListingTest, ::testing::ValuesIn(listing_cases()), CaseName());
+
+// The RIFX example as the library reads it here: right on a little-endian
+// host; with every size byte-swapped on a big-endian one, where the walk
+// stops at the second chunk, whose size seems to run past the file. The
+// README's Known limits and the man page show this output; a library that
+// reads RIFX right on big-endian hosts fails this test.
+TEST(RifxExample, ListsAsTheLibraryReadsItOnThisHost)
+{
+    std::ifstream stream(CHUNKLENS_EXAMPLES "/sample.rifx", std::ios::binary);
+    const riff::Bytes bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    ASSERT_FALSE(bytes.empty()) << "cannot read " CHUNKLENS_EXAMPLES "/sample.rifx";
+    ScratchDir dir;
+    dir.write("sample.rifx", bytes);
+    const RunResult result = run_chunklens({"sample.rifx"}, dir.path());
+    if (host_reads_rifx_right()) {
+        EXPECT_EQ(result.out, "<WAVE>[   0] (ofs = 0x0, size = 60)\n"
+                              "  (fmt )[   1] (ofs = 0xc, size = 16)\n"
+                              "  (data)[   2] (ofs = 0x24, size = 24)\n");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 0);
+    } else {
+        EXPECT_EQ(result.out, "<WAVE>[   0] (ofs = 0x0, size = 1006632960)\n"
+                              "  (fmt )[   1] (ofs = 0xc, size = 268435456)\n");
+        EXPECT_EQ(result.err,
+                  "Error while parsing RIFF file 'sample.rifx': Unexpected end of file "
+                  "(ofs=1000000c, traceback ['WAVE' ofs=0x0, size=1006632960])\n");
+        EXPECT_EQ(result.status, 1);
+    }
+}
 
 }  // namespace
 }  // namespace chunklens_test

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -103,8 +104,24 @@ bool also_through_a_pipe(const Case &c)
 
 }  // namespace
 
+bool host_reads_rifx_right()
+{
+    return std::endian::native == std::endian::little;
+}
+
+bool is_rifx(const riff::Bytes &file)
+{
+    return file.size() >= 4 && std::equal(file.begin(), file.begin() + 4, "RIFX");
+}
+
+const char RIFX_ON_BIG_ENDIAN_HOST[] =
+    "libinstpatch reads the sizes of a RIFX file byte-swapped on a big-endian host "
+    "(RifxExample.ListsAsTheLibraryReadsItOnThisHost shows what it gives)";
+
 void run_case(const Case &c, const ScratchDir &dir)
 {
+    if (is_rifx(c.file) && !host_reads_rifx_right())
+        GTEST_SKIP() << RIFX_ON_BIG_ENDIAN_HOST;
     run_case_as(c, dir, dir.write("input.riff", c.file), c.options);
     if (also_through_a_pipe(c)) {
         RunOptions piped = c.options;

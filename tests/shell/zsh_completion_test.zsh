@@ -57,10 +57,22 @@ read_until_marker() {
   REPLY=${output//$'\r'/}
 }
 
+# libinstpatch reads the sizes of a RIFX file byte-swapped on a big-endian
+# host (RifxExample.ListsAsTheLibraryReadsItOnThisHost in the suite shows
+# what it gives), so for a big-endian chunklens (the fifth byte of its ELF
+# header is 2) the lines on the RIFX example are skipped.
+rifx_skipped=0
+skips_rifx() {
+  [[ $1 == *.rifx* && $(od -An -tu1 -j5 -N1 $binary) -eq 2 ]] || return 1
+  (( rifx_skipped++ ))
+  return 0
+}
+
 # expect_words LINE WORD...: LINE and a Tab give a command line whose
 # arguments are exactly WORD...
 expect_words() {
   local line=$1
+  skips_rifx $line && return
   shift
   # Tab, then run "show_words" in front of the completed line.
   type_keys "$line"$'\t'
@@ -76,6 +88,7 @@ expect_words() {
 # PATTERN, in this order.
 expect_list() {
   local line=$1 pattern listing
+  skips_rifx $line && return
   shift
   type_keys "$line"$'\t'
   zpty -n -w shell $'\C-e\C-u'
@@ -168,4 +181,5 @@ mkfifo $work_dir/idle
 expect_words "chunklens $work_dir/idle -t da" chunklens $work_dir/idle -t da
 : <>$work_dir/idle
 
+(( rifx_skipped == 0 )) || print "skipped $rifx_skipped lines on RIFX files: a big-endian host"
 (( failures == 0 ))
