@@ -371,10 +371,11 @@ bool place_descriptor(int fd, int number)
     if (options.without_permission_override && !drop_permission_override())
         child_gives_up("process_runner: cannot drop CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH\n");
     // A binary of another architecture is run by an interpreter that
-    // binfmt_misc starts with the name /dev/fd/N, which it then opens: the
-    // descriptor must outlive the exec there. On the tool's own machine it
-    // is closed by the exec, so the tool starts with only what a shell
-    // would give it.
+    // binfmt_misc starts with the name /dev/fd/N, which it then opens
+    // (unless the handler has the kernel open the binary for it, as
+    // update-binfmts does not): the descriptor must outlive the exec there.
+    // On the tool's own machine it is closed by the exec, so the tool
+    // starts with only what a shell would give it.
     if (under_emulator && ::fcntl(binary_fd, F_SETFD, 0) != 0)
         ::_exit(126);
     ::fexecve(binary_fd, argv, envp);
