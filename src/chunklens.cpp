@@ -21,6 +21,7 @@
 #include <cstring>
 
 RunState run_state;
+RunObjects run_objects;
 
 namespace {
 
@@ -132,37 +133,38 @@ int main(int argc, char **argv)
 {
     const char *file_name = parse_command_line(argc, argv);
 
-    // The error slot, the file, the reader and the message text live until
-    // the process ends; nothing here is released before exit.
-    GError *error = nullptr;
+    // Everything made here stays in run_objects until the process ends.
+    RunObjects &kept = run_objects;
     ipatch_init();
-    IpatchFile *file = ipatch_file_new();
-    use_input_layer(file, flush_output);
-    IpatchFileHandle *handle = ipatch_file_open(file, file_name, "r", &error);
-    if (handle == nullptr)
-        fail("Failed to open file '%s': %s\n", file_name, error_text(error));
-    prepare_listing_output(input_is_stream(handle));
+    kept.file = ipatch_file_new();
+    use_input_layer(kept.file, flush_output);
+    kept.handle = ipatch_file_open(kept.file, file_name, "r", &kept.error);
+    if (kept.handle == nullptr)
+        fail("Failed to open file '%s': %s\n", file_name, error_text(kept.error));
+    prepare_listing_output(input_is_stream(kept.handle));
 
-    IpatchRiff *reader = ipatch_riff_new(handle);
-    IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(reader, &error);
+    kept.reader = ipatch_riff_new(kept.handle);
+    IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(kept.reader, &kept.error);
     if (top_level_chunk == nullptr)
-        header_cut_short(reader, 0, &error);  // a truer message when bytes were missing
-    if (top_level_chunk == nullptr || !check_chunk_header(reader, top_level_chunk, 0, &error))
-        fail("Failed to start RIFF parse of file '%s': %s\n", file_name, error_text(error));
+        header_cut_short(kept.reader, 0, &kept.error);  // a truer message when bytes were missing
+    if (top_level_chunk == nullptr ||
+        !check_chunk_header(kept.reader, top_level_chunk, 0, &kept.error))
+        fail("Failed to start RIFF parse of file '%s': %s\n", file_name, error_text(kept.error));
 
     if (is_top_level_chunk_chosen(top_level_chunk)) {
         run_state.listing_on = 1;
-        show_chunk_line(reader, run_state.indent_prefix);
+        show_chunk_line(kept.reader, run_state.indent_prefix);
     } else if (run_state.listing_on) {
-        show_chunk_line(reader, run_state.indent_prefix);
+        show_chunk_line(kept.reader, run_state.indent_prefix);
     }
     run_state.chunk_counter++;
     std::strcpy(run_state.indent_prefix, "  ");
 
-    if (!walk_children(reader, run_state.indent_prefix, &error)) {
-        const char *message = ipatch_riff_message_detail(
-            reader, -1, "Error while parsing RIFF file '%s': %s", file_name, error_text(error));
-        fail("%s\n", message);
+    if (!walk_children(kept.reader, run_state.indent_prefix, &kept.error)) {
+        kept.failure_message =
+            ipatch_riff_message_detail(kept.reader, -1, "Error while parsing RIFF file '%s': %s",
+                                       file_name, error_text(kept.error));
+        fail("%s\n", kept.failure_message);
     }
     succeed();
 }

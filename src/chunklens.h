@@ -1,6 +1,8 @@
 // Run state shared by the driver, the chunk walk and the chunk dump.
 #pragma once
 
+#include <libinstpatch/libinstpatch.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +30,23 @@ struct RunState {
 };
 
 extern RunState run_state;
+
+// What the driver makes of the library for the run and keeps until the
+// process ends. It lives in static storage, not in main's frame: every run
+// ends in exit() from inside a call, by which time the compiler may have
+// let main's copies of these pointers go, and a leak checker that then
+// finds nothing pointing at them reports them as lost.
+struct RunObjects {
+    // Empty until a library call fails; its message is what the user sees.
+    GError *error = nullptr;
+    IpatchFile *file = nullptr;
+    IpatchFileHandle *handle = nullptr;
+    IpatchRiff *reader = nullptr;
+    // The composed message of a failed walk, as the library returned it.
+    const char *failure_message = nullptr;
+};
+
+extern RunObjects run_objects;
 
 // CHUNK_INDEX as atoi reads it (leading white space, optional sign, decimal
 // digits up to the first other character), saturated to the int32 range.

@@ -178,7 +178,10 @@ protected:
 
 TEST_P(StreamRouteTest, SameOutputAsTheFile)
 {
-    const auto &[c, route] = GetParam();
+    // Named one by one rather than as a structured binding: the lambdas
+    // below capture c, which clang accepts of a binding only from version 16.
+    const Case &c = std::get<0>(GetParam());
+    const StreamRoute &route = std::get<1>(GetParam());
     if (is_rifx(c.file) && !host_reads_rifx_right())
         GTEST_SKIP() << RIFX_ON_BIG_ENDIAN_HOST;
     RunOptions options = c.options;
