@@ -1,8 +1,8 @@
 // The floor of the listing benchmark: prints the listing of a well-formed
-// RIFF or RIFX file, line for line as chunklens does and through the same
-// printf formats, from the file mapped into memory: no library, no system
-// call per chunk, nothing checked beyond what keeps it inside the file. What
-// chunklens takes beyond this is the cost of its reading and walking.
+// RIFF or RIFX file, line for line as chunklens does, through printf, from
+// the file mapped into memory: no library, no system call per chunk,
+// nothing checked beyond what keeps it inside the file. What chunklens
+// takes beyond this is the cost of its reading and walking.
 // bench/run checks that both print the same before it times them.
 // Usage: listing_floor FILE
 

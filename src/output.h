@@ -34,7 +34,7 @@ constexpr std::size_t OUTPUT_BATCH_LIMIT = 1 << 20;
 //   block's text on its own and every write would wake it; nothing when the
 //   input is a stream, so that the output follows the input as it arrives;
 // - a terminal or a socket: nothing, each block's text is written at once.
-// The first call looks at standard output and prepares it for large output
-// (a pipe is enlarged as far as the system allows); later calls give the
-// same answer.
+// The first call looks at standard output and, when the input is a file,
+// prepares a pipe for large output (it is enlarged as far as the system
+// allows); later calls give the same answer.
 std::size_t output_batch_size(bool input_is_stream);

@@ -89,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Plain, ListingTest, ::testing::ValuesIn(listing_cases()
 // The RIFX example as the library reads it here: right on a little-endian
 // host; with every size byte-swapped on a big-endian one, where the walk
 // stops at the second chunk, whose size seems to run past the file. The
-// README's Known limits and the man page show this output; a library that
-// reads RIFX right on big-endian hosts fails this test.
+// man page's CAVEATS show this output; a library that reads RIFX right on
+// big-endian hosts fails this test.
 TEST(RifxExample, ListsAsTheLibraryReadsItOnThisHost)
 {
     std::ifstream stream(CHUNKLENS_EXAMPLES "/sample.rifx", std::ios::binary);
