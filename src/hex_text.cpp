@@ -4,6 +4,7 @@
 
 #include "hex_text.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -82,12 +83,18 @@ constexpr std::uint64_t spread_digits(std::uint64_t value)
 
 constexpr std::uint64_t ROW_STEP_DIGITS = spread_digits(DUMP_ROW_SIZE);
 
+// The digits above the last eight of a 64-bit offset: at most twelve, which
+// with the newline fit the head. Saying so to the compiler keeps newer ones
+// from warning that the text might not fit; no offset reaches the bound.
+constexpr std::uint64_t MAX_LABEL_UPPER = UINT64_MAX / LOW_DIGITS_BASE;
+static_assert(MAX_LABEL_UPPER < 1000000000000 && 1 + 12 < sizeof RowLabel{}.head);
+
 void set_label_head(RowLabel &label)
 {
+    const std::uint64_t upper = std::min(label.upper, MAX_LABEL_UPPER);
     label.head_length =
-        label.upper == 0
-            ? std::snprintf(label.head, sizeof label.head, "\n")
-            : std::snprintf(label.head, sizeof label.head, "\n%" PRIu64, label.upper);
+        upper == 0 ? std::snprintf(label.head, sizeof label.head, "\n")
+                   : std::snprintf(label.head, sizeof label.head, "\n%" PRIu64, upper);
 }
 
 // Adds 16 to the eight digits at once: with 246 added to every byte, a byte
