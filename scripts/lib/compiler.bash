@@ -1,4 +1,4 @@
-# Sourced by the scripts that build the suite. The compiler is chosen the
+# Sourced by the scripts that build. The compiler is chosen the
 # usual way, with CXX (CC too, though the project has no C sources):
 #
 #   CC=clang CXX=clang++ scripts/test
