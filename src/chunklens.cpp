@@ -5,8 +5,10 @@
 #include "chunklens.h"
 
 #include "chunk_walk.h"
+#include "confinement.h"
 #include "input.h"
 #include "output.h"
+#include "pipes.h"
 
 #include <libinstpatch/libinstpatch.h>
 
@@ -142,6 +144,12 @@ int main(int argc, char **argv)
     if (kept.handle == nullptr)
         fail("Failed to open file '%s': %s\n", file_name, error_text(kept.error));
     prepare_listing_output(input_is_stream(kept.handle));
+    // Nothing is read from the file system after this: FILE is open, and
+    // the pipe size limit is known for when the first dump enlarges the
+    // output pipe. The bytes of FILE are read only once the process has
+    // given up everything else.
+    read_pipe_size_limit();
+    confine_process();
 
     kept.reader = ipatch_riff_new(kept.handle);
     IpatchRiffChunk *top_level_chunk = ipatch_riff_start_read(kept.reader, &kept.error);

@@ -15,7 +15,7 @@ namespace {
 constexpr long PIPE_SIZE_LIMIT = 1 << 20;
 
 // The largest pipe an unprivileged process may make; 0 when unknown.
-long pipe_max_size()
+long read_pipe_max_size()
 {
     long size = 0;
     if (std::FILE *limit = std::fopen("/proc/sys/fs/pipe-max-size", "re")) {
@@ -26,7 +26,20 @@ long pipe_max_size()
     return size;
 }
 
+// Read once: the output pipe is enlarged at the first dump, when the
+// process can no longer open anything.
+long pipe_max_size()
+{
+    static const long size = read_pipe_max_size();
+    return size;
+}
+
 }  // namespace
+
+void read_pipe_size_limit()
+{
+    pipe_max_size();
+}
 
 std::size_t enlarge_pipe(int descriptor)
 {

@@ -277,6 +277,8 @@ std::vector<std::string> child_environment(const RunOptions &options,
     }
     if (options.posixly_correct)
         entries.push_back("POSIXLY_CORRECT=" + *options.posixly_correct);
+    entries.insert(entries.end(), options.extra_environment.begin(),
+                   options.extra_environment.end());
     for (std::string &setting : sanitizer_settings(suppressions_path))
         entries.push_back(std::move(setting));
     return entries;
@@ -365,6 +367,9 @@ bool place_descriptor(int fd, int number)
         break;
     }
     if (input.stream_fd >= 0 && !place_descriptor(input.stream_fd, input.stream_number))
+        ::_exit(126);
+    if (options.inherited_descriptor >= 0 &&
+        !place_descriptor(options.inherited_descriptor, options.inherited_descriptor))
         ::_exit(126);
     if (::chdir(work_dir.c_str()) != 0)
         ::_exit(126);

@@ -121,6 +121,12 @@ struct RunOptions {
     // Standard input is the slave side of a new pseudo-terminal, as in an
     // interactive shell.
     bool stdin_terminal = false;
+
+    // Entries ("NAME=value") added to the child's environment.
+    std::vector<std::string> extra_environment = {};
+    // A descriptor of the test's that the child inherits under the same
+    // number (-1: none), such as the report channel of a preloaded probe.
+    int inherited_descriptor = -1;
 };
 
 struct RunResult {

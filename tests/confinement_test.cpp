@@ -1,0 +1,368 @@
+// Once FILE is open, a file that takes over the tool reaches nothing but
+// its output. A probe loaded into the tool (confinement_probe.cpp) tries,
+// at the first read of FILE, to open, truncate, create, remove, rename and
+// link real files, to reach listening sockets, to signal and trace another
+// process, to fork and to exec; every attempt must be refused, nothing may
+// arrive anywhere, and the run must print and return exactly what it does
+// without the probe. The same holds where the kernel refuses Landlock
+// (seccomp then closes the paths too), and where it refuses Landlock,
+// seccomp or both, the output and status stay the same.
+
+#include "fixtures.h"
+#include "test_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#ifndef CHUNKLENS_CONFINEMENT_PROBE
+#error "CHUNKLENS_CONFINEMENT_PROBE must name the probe library"
+#endif
+
+namespace chunklens_test {
+namespace {
+
+// Every attempt the probe makes, in its order.
+const char *const ATTEMPTS[] = {
+    "open_to_read", "open_to_write", "open_truncating", "truncate",
+    "create", "remove", "rename", "link",
+    "unix_socket_by_path", "unix_socket_abstract", "tcp_connect", "udp_send",
+    "trace", "signal", "fork", "exec_path",
+    "exec_descriptor",
+};
+
+// The files that the probe tries to read, write, truncate, remove, rename
+// and link.
+const char *const UNTOUCHABLE[] = {"secret", "kept", "doomed", "movable", "linkable"};
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+bool exists(const std::string &path)
+{
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+int listening_socket(int domain, int type, const sockaddr *address, socklen_t length)
+{
+    const int fd = ::socket(domain, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || ::bind(fd, address, length) != 0 ||
+        (type == SOCK_STREAM && ::listen(fd, 8) != 0))
+        throw std::runtime_error(std::string("cannot set up a listener: ") + std::strerror(errno));
+    return fd;
+}
+
+sockaddr_un unix_address(const std::string &name, bool abstract, socklen_t &length)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const std::size_t offset = abstract ? 1 : 0;
+    std::memcpy(address.sun_path + offset, name.data(), name.size());
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + name.size());
+    return address;
+}
+
+int loopback_listener(int type, int &port)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = listening_socket(AF_INET, type, reinterpret_cast<sockaddr *>(&address),
+                                     sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Whether anything reached the listener: a connection or a datagram.
+bool received_anything(int fd, int type)
+{
+    if (type == SOCK_STREAM) {
+        const int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0)
+            ::close(connection);
+        return connection >= 0;
+    }
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) >= 0;
+}
+
+// What the probe attacks: files, listeners and another process, each
+// checked afterwards for any trace of the attempt.
+class Targets {
+public:
+    Targets()
+    {
+        for (const char *name : UNTOUCHABLE)
+            dir_.write(name, riff::Bytes(name, name + std::strlen(name)));
+        socklen_t length;
+        sockaddr_un address = unix_address(dir_.path() + "/socket", false, length);
+        unix_path_fd_ = listening_socket(AF_UNIX, SOCK_STREAM,
+                                         reinterpret_cast<sockaddr *>(&address), length);
+        abstract_name_ = "chunklens-probe-" + std::to_string(::getpid());
+        address = unix_address(abstract_name_, true, length);
+        unix_abstract_fd_ = listening_socket(AF_UNIX, SOCK_STREAM,
+                                             reinterpret_cast<sockaddr *>(&address), length);
+        tcp_fd_ = loopback_listener(SOCK_STREAM, tcp_port_);
+        udp_fd_ = loopback_listener(SOCK_DGRAM, udp_port_);
+        start_other_process();
+    }
+
+    ~Targets()
+    {
+        for (int fd : {unix_path_fd_, unix_abstract_fd_, tcp_fd_, udp_fd_})
+            ::close(fd);
+        ::kill(other_process_, SIGKILL);
+        ::waitpid(other_process_, nullptr, 0);
+    }
+
+    std::vector<std::string> environment() const
+    {
+        return {"CHUNKLENS_PROBE_DIR=" + dir_.path(),
+                "CHUNKLENS_PROBE_ABSTRACT=" + abstract_name_,
+                "CHUNKLENS_PROBE_TCP_PORT=" + std::to_string(tcp_port_),
+                "CHUNKLENS_PROBE_UDP_PORT=" + std::to_string(udp_port_),
+                "CHUNKLENS_PROBE_PID=" + std::to_string(other_process_)};
+    }
+
+    void expect_untouched() const
+    {
+        // Each file holds its own name.
+        for (const char *name : UNTOUCHABLE)
+            EXPECT_EQ(read_file(dir_.path() + "/" + name), name);
+        for (const char *made : {"new", "renamed", "linked"})
+            EXPECT_FALSE(exists(dir_.path() + "/" + made)) << made;
+        EXPECT_FALSE(received_anything(unix_path_fd_, SOCK_STREAM)) << "UNIX socket by path";
+        EXPECT_FALSE(received_anything(unix_abstract_fd_, SOCK_STREAM)) << "abstract socket";
+        EXPECT_FALSE(received_anything(tcp_fd_, SOCK_STREAM)) << "TCP listener";
+        EXPECT_FALSE(received_anything(udp_fd_, SOCK_DGRAM)) << "UDP receiver";
+        EXPECT_EQ(::waitpid(other_process_, nullptr, WNOHANG), 0) << "the other process ended";
+        EXPECT_NE(read_file("/proc/" + std::to_string(other_process_) + "/status")
+                      .find("TracerPid:\t0\n"),
+                  std::string::npos)
+            << "the other process is traced";
+    }
+
+private:
+    // Any process may trace it, so that only the confinement stands in the
+    // way (Yama would otherwise refuse a tracer that is not its parent).
+    void start_other_process()
+    {
+        other_process_ = ::fork();
+        if (other_process_ < 0)
+            throw std::runtime_error("cannot fork");
+        if (other_process_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
+            for (;;)
+                ::pause();
+        }
+    }
+
+    ScratchDir dir_;
+    std::string abstract_name_;
+    int unix_path_fd_ = -1;
+    int unix_abstract_fd_ = -1;
+    int tcp_fd_ = -1;
+    int udp_fd_ = -1;
+    int tcp_port_ = 0;
+    int udp_port_ = 0;
+    pid_t other_process_ = -1;
+};
+
+// One name per line: "NAME refused ERROR", "NAME ALLOWED" or "done".
+std::map<std::string, std::string> read_report(const std::string &text)
+{
+    std::map<std::string, std::string> outcomes;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t blank = line.find(' ');
+        outcomes[line.substr(0, blank)] = blank == std::string::npos ? "" : line.substr(blank + 1);
+    }
+    return outcomes;
+}
+
+struct ConfinedRun {
+    std::string name;
+    std::vector<std::string> options;
+    bool through_pipe;
+    riff::Bytes file;
+};
+
+void PrintTo(const ConfinedRun &run, std::ostream *os) { *os << run.name; }
+
+riff::Bytes cut_wav_file()
+{
+    riff::Bytes bytes = wav_file();
+    bytes.resize(0x40);
+    return bytes;
+}
+
+const ConfinedRun RUNS[] = {
+    {"ListingOfFile", {}, false, soundfont_file()},
+    {"ListingOfPipe", {}, true, soundfont_file()},
+    {"FormattedDumpOfFile", {"-d", "5"}, false, wav_file()},
+    {"FormattedDumpOfPipe", {"-d", "5"}, true, wav_file()},
+    {"RawDumpOfFile", {"-r", "-t", "data"}, false, wav_file()},
+    {"RawDumpOfPipe", {"-r", "-t", "data"}, true, wav_file()},
+    {"CutFile", {}, false, cut_wav_file()},
+    {"CutPipe", {}, true, cut_wav_file()},
+};
+
+// What the kernel is made to refuse: nothing, or what an older kernel or a
+// stricter container refuses.
+const char *const REFUSALS[] = {"nothing", "landlock", "seccomp", "both"};
+// Where Landlock is refused, the seccomp filter closes the paths as well,
+// so every attempt is refused either way; without seccomp, what Landlock
+// leaves open (new sockets, processes) stays open.
+const char *const REFUSALS_THAT_KEEP_EVERYTHING_CLOSED[] = {"nothing", "landlock"};
+
+bool kernel_has_landlock()
+{
+    return ::syscall(444 /* landlock_create_ruleset */, nullptr, 0, 1U) > 0;
+}
+
+bool kernel_has_seccomp() { return ::prctl(PR_GET_SECCOMP, 0, 0, 0, 0) >= 0; }
+
+class ConfinementTest : public ::testing::TestWithParam<std::tuple<ConfinedRun, const char *>> {
+protected:
+    void SetUp() override
+    {
+#ifdef CHUNKLENS_NO_CONFINEMENT
+        GTEST_SKIP() << "this build runs unconfined, for LeakSanitizer's check at exit";
+#endif
+        if (binaries_run_under_emulator())
+            GTEST_SKIP() << "the emulator refuses seccomp filters and Landlock, so the tool runs "
+                            "unconfined there";
+        if (!kernel_has_landlock() || !kernel_has_seccomp())
+            GTEST_SKIP() << "this kernel lacks Landlock or seccomp, which the probe expects";
+    }
+
+    const ConfinedRun &run() const { return std::get<0>(GetParam()); }
+    std::string refusal() const { return std::get<1>(GetParam()); }
+
+    // Runs the tool on the case's file, with the given environment added.
+    RunResult run_tool(std::vector<std::string> environment, int report_fd = -1)
+    {
+        RunOptions options;
+        std::vector<std::string> args = run().options;
+        std::string input;
+        if (run().through_pipe) {
+            options.stdin_bytes = run().file;
+            input = "/dev/stdin";
+        } else {
+            input = input_dir_.write("input.riff", run().file);
+        }
+        args.push_back(input);
+        environment.push_back("CHUNKLENS_PROBE_INPUT=" + input);
+        if (refusal() != "nothing")
+            environment.push_back("CHUNKLENS_PROBE_REFUSE=" + refusal());
+        environment.push_back(std::string("LD_PRELOAD=") + CHUNKLENS_CONFINEMENT_PROBE);
+        options.extra_environment = environment;
+        options.inherited_descriptor = report_fd;
+        return run_chunklens(args, input_dir_.path(), options);
+    }
+
+    RunResult reference_run()
+    {
+        RunOptions options;
+        std::vector<std::string> args = run().options;
+        if (run().through_pipe) {
+            options.stdin_bytes = run().file;
+            args.push_back("/dev/stdin");
+        } else {
+            args.push_back(input_dir_.write("input.riff", run().file));
+        }
+        return run_chunklens(args, input_dir_.path(), options);
+    }
+
+    ScratchDir input_dir_;
+};
+
+void expect_same_run(const RunResult &actual, const RunResult &expected)
+{
+    EXPECT_EQ(actual.out, expected.out);
+    EXPECT_EQ(actual.err, expected.err);
+    EXPECT_EQ(actual.status, expected.status);
+}
+
+using ConfinedOutputTest = ConfinementTest;
+using ConfinedAttemptsTest = ConfinementTest;
+
+TEST_P(ConfinedOutputTest, OutputAndStatusAreThoseOfAnUnconfinedRun)
+{
+    const RunResult expected = reference_run();
+    ASSERT_TRUE(expected.status == 0 || expected.status == 1) << expected.err;
+    expect_same_run(run_tool({}), expected);
+}
+
+TEST_P(ConfinedAttemptsTest, EveryAttemptOfAFileThatTookOverIsRefused)
+{
+    const RunResult expected = reference_run();
+    Targets targets;
+    ScratchDir report_dir;
+    const std::string report_path = report_dir.path() + "/report";
+    const int report_fd =
+        ::open(report_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(report_fd, 0);
+    std::vector<std::string> environment = targets.environment();
+    environment.push_back("CHUNKLENS_PROBE_REPORT_FD=" + std::to_string(report_fd));
+    const RunResult actual = run_tool(environment, report_fd);
+    ::close(report_fd);
+
+    const std::string report = read_file(report_path);
+    const std::map<std::string, std::string> outcomes = read_report(report);
+    for (const char *attempt : ATTEMPTS) {
+        // An exec that got through ends the probe.
+        EXPECT_TRUE(outcomes.count(attempt)) << attempt << " was not tried; report:\n" << report;
+        if (outcomes.count(attempt)) {
+            EXPECT_TRUE(outcomes.at(attempt).rfind("refused ", 0) == 0)
+                << attempt << ": " << outcomes.at(attempt);
+        }
+    }
+    EXPECT_TRUE(outcomes.count("done")) << report;
+    targets.expect_untouched();
+    expect_same_run(actual, expected);
+}
+
+std::string confinement_case_name(
+    const ::testing::TestParamInfo<std::tuple<ConfinedRun, const char *>> &info)
+{
+    std::string refusal = std::get<1>(info.param);
+    refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));
+    return std::get<0>(info.param).name + "_Refusing" + refusal;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, ConfinedOutputTest,
+                         ::testing::Combine(::testing::ValuesIn(RUNS),
+                                            ::testing::ValuesIn(REFUSALS)),
+                         confinement_case_name);
+INSTANTIATE_TEST_SUITE_P(Runs, ConfinedAttemptsTest,
+                         ::testing::Combine(::testing::ValuesIn(RUNS),
+                                            ::testing::ValuesIn(
+                                                REFUSALS_THAT_KEEP_EVERYTHING_CLOSED)),
+                         confinement_case_name);
+
+}  // namespace
+}  // namespace chunklens_test
