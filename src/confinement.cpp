@@ -176,7 +176,7 @@ void deny_signals_to_others(scmp_filter_ctx filter)
         const int number = seccomp_syscall_resolve_name(name);
         if (number != __NR_SCMP_ERROR)
             seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), number, 1,
-                             SCMP_A0_32(SCMP_CMP_NE, self));
+                             SCMP_CMP(0, SCMP_CMP_NE, self, 0));
     }
 }
 

@@ -1,6 +1,8 @@
 # What every cross build of chunklens shares; included by the file of each
 # architecture in this folder (scripts/cross-test picks one), after it has
-# set CHUNKLENS_CROSS_TRIPLE and CMAKE_SYSTEM_PROCESSOR, and, where the
+# set CHUNKLENS_CROSS_TRIPLE, CMAKE_SYSTEM_PROCESSOR and
+# CHUNKLENS_DEB_HOST_ARCH (Debian's name of the architecture, for which
+# cmake/hardening.cmake asks dpkg-buildflags), and, where the
 # target's libraries cannot be installed beside the build machine's,
 # CHUNKLENS_CROSS_SYSROOT: a folder into which they were unpacked, with
 # CHUNKLENS_CROSS_LOADER, the target's path of the dynamic loader.

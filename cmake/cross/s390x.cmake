@@ -1,6 +1,7 @@
 # Debian's s390x: chunklens built with s390x-linux-gnu-g++.
 set(CHUNKLENS_CROSS_TRIPLE s390x-linux-gnu)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
+set(CHUNKLENS_DEB_HOST_ARCH s390x)
 # This architecture's libraries are unpacked into a folder of the build tree
 # (see scripts/cross-test) instead of being installed through multiarch.
 set(CHUNKLENS_CROSS_SYSROOT ${CMAKE_CURRENT_LIST_DIR}/../../build/cross/s390x-sysroot)
