@@ -125,20 +125,28 @@ int pipe_from_writer(const std::vector<std::uint8_t> &bytes, std::size_t piece)
     return ends[0];
 }
 
+int output_fd = -1;
+
 // The tool may end without reading all, and keeps the pipe open until it
 // has gone; the writer is ended and waited for here, so that its part of
-// the coverage is all in before the run counts as over.
+// the coverage is all in before the run counts as over. The tool has
+// confined itself by now and may not signal the writer, which began
+// before; so every descriptor that may hold the pipe's read end (the
+// harness's and the one the tool opened) is closed first, and the writer,
+// left without a reader, ends by itself.
 void end_pipe_writer()
 {
     if (pipe_writer <= 0)
         return;
+    const unsigned output = static_cast<unsigned>(output_fd);
+    close_range(STDERR_FILENO + 1, output - 1, 0);
+    close_range(output + 1, ~0U, 0);
     kill(pipe_writer, SIGKILL);
     waitpid(pipe_writer, nullptr, 0);
 }
 
 // What the run reads and what it printed, for the check at exit.
 std::vector<std::uint8_t> input_file;
-int output_fd = -1;
 
 // The tool flushes standard output before every exit.
 void check_output_at_exit()

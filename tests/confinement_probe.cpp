@@ -8,13 +8,17 @@
 // last line is "done". The tool's own reads, output and status are left as
 // they were: errno is restored, and nothing it holds is touched.
 //
-// It can also stand in for a kernel without the mechanisms: before main it
-// installs a seccomp filter of its own that fails the Landlock calls with
-// ENOSYS, as a kernel without Landlock does, or the seccomp calls, as a
-// kernel or container without seccomp does.
+// It can also stand in for another kernel. For one without the mechanisms,
+// it installs before main a seccomp filter of its own that fails the
+// Landlock calls with ENOSYS, as a kernel without Landlock does, or the
+// seccomp calls, as a kernel or container without seccomp does. For an
+// older Landlock, it answers the tool's question for the ABI with that
+// version, so that the tool uses only what such a kernel has (Debian 12's
+// Linux 6.1 has ABI 2: no truncate, TCP, signal or abstract socket rights).
 //
 // Settings, from the environment:
-//   CHUNKLENS_PROBE_REFUSE    "landlock", "seccomp" or "both" (optional)
+//   CHUNKLENS_PROBE_KERNEL    "no-landlock", "no-seccomp", "neither" or
+//                             "landlock-abi-2" (optional)
 //   CHUNKLENS_PROBE_INPUT     FILE as the tool is given it
 //   CHUNKLENS_PROBE_REPORT_FD the descriptor for the report
 //   CHUNKLENS_PROBE_DIR       a writable folder with the files "secret"
@@ -47,6 +51,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -216,17 +221,20 @@ void add_refusal(scmp_filter_ctx filter, const char *name, int fallback_number, 
     seccomp_rule_add(filter, SCMP_ACT_ERRNO(error_number), number, 0);
 }
 
+// The Landlock ABI that the tool is told, or 0 for the kernel's own.
+long landlock_abi_told = 0;
+
 // What a kernel without the mechanisms answers.
-void refuse_mechanisms(const std::string &which)
+void refuse_mechanisms(const std::string &kernel)
 {
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
-    if (which == "landlock" || which == "both") {
+    if (kernel == "no-landlock" || kernel == "neither") {
         add_refusal(filter, "landlock_create_ruleset", 444, ENOSYS);
         add_refusal(filter, "landlock_add_rule", 445, ENOSYS);
         add_refusal(filter, "landlock_restrict_self", 446, ENOSYS);
     }
-    if (which == "seccomp" || which == "both") {
+    if (kernel == "no-seccomp" || kernel == "neither") {
         add_refusal(filter, "seccomp", __NR_seccomp, ENOSYS);
         seccomp_rule_add(filter, SCMP_ACT_ERRNO(EINVAL), SCMP_SYS(prctl), 1,
                          SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP));
@@ -241,9 +249,11 @@ void refuse_mechanisms(const std::string &which)
 
 __attribute__((constructor)) void set_up_probe()
 {
-    const std::string refuse = setting("CHUNKLENS_PROBE_REFUSE");
-    if (!refuse.empty())
-        refuse_mechanisms(refuse);
+    const std::string kernel = setting("CHUNKLENS_PROBE_KERNEL");
+    if (kernel == "landlock-abi-2")
+        landlock_abi_told = 2;
+    else if (!kernel.empty())
+        refuse_mechanisms(kernel);
     const std::string report_setting = setting("CHUNKLENS_PROBE_REPORT_FD");
     if (report_setting.empty())
         return;
@@ -265,6 +275,24 @@ Function next(const char *name)
 }  // namespace
 
 extern "C" {
+
+// The tool asks for the Landlock ABI with landlock_create_ruleset(NULL, 0,
+// LANDLOCK_CREATE_RULESET_VERSION) through syscall(2).
+long syscall(long number, ...)
+{
+    static const auto real = next<long (*)(long, ...)>("syscall");
+    va_list arguments;
+    va_start(arguments, number);
+    long argument[6];
+    for (long &each : argument)
+        each = va_arg(arguments, long);
+    va_end(arguments);
+    if (landlock_abi_told > 0 && number == SYS_landlock_create_ruleset && argument[0] == 0 &&
+        argument[1] == 0 && argument[2] == 1)
+        return landlock_abi_told;
+    return real(number, argument[0], argument[1], argument[2], argument[3], argument[4],
+                argument[5]);
+}
 
 ssize_t read(int fd, void *buffer, size_t size)
 {

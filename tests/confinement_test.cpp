@@ -4,9 +4,10 @@
 // link real files, to reach listening sockets, to signal and trace another
 // process, to fork and to exec; every attempt must be refused, nothing may
 // arrive anywhere, and the run must print and return exactly what it does
-// without the probe. The same holds where the kernel refuses Landlock
-// (seccomp then closes the paths too), and where it refuses Landlock,
-// seccomp or both, the output and status stay the same.
+// without the probe. The same holds where the kernel has an older Landlock
+// (Debian 12's) or none (the seccomp filter then closes what Landlock
+// leaves), and where it refuses Landlock, seccomp or both, the output and
+// status stay the same.
 
 #include "fixtures.h"
 #include "test_support.h"
@@ -230,13 +231,15 @@ const ConfinedRun RUNS[] = {
     {"CutPipe", {}, true, cut_wav_file()},
 };
 
-// What the kernel is made to refuse: nothing, or what an older kernel or a
-// stricter container refuses.
-const char *const REFUSALS[] = {"nothing", "landlock", "seccomp", "both"};
-// Where Landlock is refused, the seccomp filter closes the paths as well,
-// so every attempt is refused either way; without seccomp, what Landlock
+// The kernel that the probe stands in for: this one, Debian 12's (Landlock
+// ABI 2), one without Landlock, one (or a container) without seccomp, one
+// without either.
+const char *const KERNELS[] = {"this-kernel", "landlock-abi-2", "no-landlock", "no-seccomp",
+                               "neither"};
+// With seccomp, what an older Landlock or none leaves is closed by the
+// filter, and every attempt is refused; without seccomp, what Landlock
 // leaves open (new sockets, processes) stays open.
-const char *const REFUSALS_THAT_KEEP_EVERYTHING_CLOSED[] = {"nothing", "landlock"};
+const char *const KERNELS_WITH_SECCOMP[] = {"this-kernel", "landlock-abi-2", "no-landlock"};
 
 bool kernel_has_landlock()
 {
@@ -260,7 +263,7 @@ protected:
     }
 
     const ConfinedRun &run() const { return std::get<0>(GetParam()); }
-    std::string refusal() const { return std::get<1>(GetParam()); }
+    std::string kernel() const { return std::get<1>(GetParam()); }
 
     // Runs the tool on the case's file, with the given environment added.
     RunResult run_tool(std::vector<std::string> environment, int report_fd = -1)
@@ -276,8 +279,8 @@ protected:
         }
         args.push_back(input);
         environment.push_back("CHUNKLENS_PROBE_INPUT=" + input);
-        if (refusal() != "nothing")
-            environment.push_back("CHUNKLENS_PROBE_REFUSE=" + refusal());
+        if (kernel() != "this-kernel")
+            environment.push_back("CHUNKLENS_PROBE_KERNEL=" + kernel());
         environment.push_back(std::string("LD_PRELOAD=") + CHUNKLENS_CONFINEMENT_PROBE);
         options.extra_environment = environment;
         options.inherited_descriptor = report_fd;
@@ -349,19 +352,27 @@ TEST_P(ConfinedAttemptsTest, EveryAttemptOfAFileThatTookOverIsRefused)
 std::string confinement_case_name(
     const ::testing::TestParamInfo<std::tuple<ConfinedRun, const char *>> &info)
 {
-    std::string refusal = std::get<1>(info.param);
-    refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));
-    return std::get<0>(info.param).name + "_Refusing" + refusal;
+    // "landlock-abi-2" -> "LandlockAbi2"
+    std::string kernel;
+    bool word_start = true;
+    for (const char c : std::string(std::get<1>(info.param))) {
+        if (c == '-') {
+            word_start = true;
+            continue;
+        }
+        kernel += word_start ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        word_start = false;
+    }
+    return std::get<0>(info.param).name + "_On" + kernel;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ConfinedOutputTest,
                          ::testing::Combine(::testing::ValuesIn(RUNS),
-                                            ::testing::ValuesIn(REFUSALS)),
+                                            ::testing::ValuesIn(KERNELS)),
                          confinement_case_name);
 INSTANTIATE_TEST_SUITE_P(Runs, ConfinedAttemptsTest,
                          ::testing::Combine(::testing::ValuesIn(RUNS),
-                                            ::testing::ValuesIn(
-                                                REFUSALS_THAT_KEEP_EVERYTHING_CLOSED)),
+                                            ::testing::ValuesIn(KERNELS_WITH_SECCOMP)),
                          confinement_case_name);
 
 }  // namespace
