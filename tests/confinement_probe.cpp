@@ -237,7 +237,7 @@ void refuse_mechanisms(const std::string &kernel)
     if (kernel == "no-seccomp" || kernel == "neither") {
         add_refusal(filter, "seccomp", __NR_seccomp, ENOSYS);
         seccomp_rule_add(filter, SCMP_ACT_ERRNO(EINVAL), SCMP_SYS(prctl), 1,
-                         SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP));
+                         SCMP_CMP(0, SCMP_CMP_EQ, PR_SET_SECCOMP, 0));
     }
     if (seccomp_load(filter) != 0) {
         std::fputs("confinement_probe: cannot load the filter that refuses the mechanisms\n",
