@@ -7,8 +7,9 @@
 //   TCP binds and connects, signals to processes outside and abstract UNIX
 //   sockets. Descriptors opened before keep working;
 // - a seccomp filter for what Landlock leaves: new sockets, new processes,
-//   exec from a descriptor, tracing and signalling others, and, on a kernel
-//   without Landlock, the path calls too.
+//   exec, io_uring, changes of mode and owner; and whatever the running
+//   kernel's Landlock lacks: signals to others below ABI 6, truncate below
+//   ABI 3, and without Landlock the path calls and tracing too.
 //
 // The filter fails what it denies with an error and lets everything else
 // through. A filter that lists the calls it allows, or that kills, breaks
@@ -30,6 +31,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -110,46 +112,44 @@ Landlock restrict_with_landlock()
 
 // Calls the tool never makes once FILE is open, refused whatever their
 // arguments. Names the kernel or libseccomp does not know on this
-// architecture are passed over.
+// architecture are passed over. Each rule costs start-up time (libseccomp
+// builds the filter anew in every run), so the list holds what Landlock
+// leaves open, not everything the tool does without.
 struct DeniedCall {
     const char *name;
     int error_number;
 };
 
 constexpr DeniedCall ALWAYS_DENIED[] = {
-    // Sockets: none is made, and none that is open is connected anywhere.
-    // i386 reaches all of these through socketcall as well.
-    {"socket", EACCES}, {"socketpair", EACCES}, {"connect", EACCES}, {"bind", EACCES},
-    {"listen", EACCES}, {"accept", EACCES}, {"accept4", EACCES}, {"socketcall", EACCES},
+    // Sockets: none is made, and none that is open is connected anywhere;
+    // without one, binding, listening and accepting have nothing to work
+    // on. i386 reaches these through socketcall as well.
+    {"socket", EACCES}, {"socketpair", EACCES}, {"connect", EACCES}, {"socketcall", EACCES},
     // New processes and programs. clone3 answers "not here", as on an older
     // kernel, so that a thread would be made through clone instead, where
     // the flags can be seen.
     {"fork", EPERM}, {"vfork", EPERM}, {"clone3", ENOSYS}, {"execve", EPERM},
-    {"execveat", EPERM},
-    // Other processes: tracing them, their memory, their descriptors.
-    {"ptrace", EPERM}, {"process_vm_readv", EPERM}, {"process_vm_writev", EPERM},
-    {"pidfd_open", EPERM}, {"pidfd_getfd", EPERM}, {"pidfd_send_signal", EPERM},
-    // Ways around the rest: new namespaces, io_uring (whose operations pass
-    // no filter), BPF, keys, opening by handle.
-    {"unshare", EPERM}, {"setns", EPERM}, {"io_uring_setup", EPERM}, {"bpf", EPERM},
-    {"userfaultfd", EPERM}, {"perf_event_open", EPERM}, {"keyctl", EPERM},
-    {"add_key", EPERM}, {"request_key", EPERM}, {"open_by_handle_at", EPERM},
-    {"name_to_handle_at", EPERM},
-    // Changes to files by path that Landlock leaves alone.
+    {"execveat", EPERM}, {"pidfd_open", EPERM},
+    // Ways around the rest: io_uring, whose operations (sockets among them)
+    // pass no filter; a new user namespace; the user's keys.
+    {"io_uring_setup", EPERM}, {"unshare", EPERM}, {"keyctl", EPERM},
+    // Changes of mode and owner by path, which Landlock leaves alone.
     {"chmod", EPERM}, {"fchmodat", EPERM}, {"fchmodat2", EPERM}, {"chown", EPERM},
-    {"lchown", EPERM}, {"fchownat", EPERM}, {"setxattr", EPERM}, {"lsetxattr", EPERM},
-    {"removexattr", EPERM}, {"lremovexattr", EPERM}, {"utime", EPERM}, {"utimes", EPERM},
-    {"futimesat", EPERM}, {"utimensat", EPERM},
+    {"lchown", EPERM}, {"fchownat", EPERM},
 };
 
 // What Landlock refuses when the kernel has it: every call that reaches a
-// file by its path.
-constexpr DeniedCall PATH_CALLS[] = {
-    {"open", EACCES},     {"openat", EACCES},     {"openat2", EACCES},   {"creat", EACCES},
-    {"truncate", EACCES}, {"unlink", EACCES},     {"unlinkat", EACCES},  {"rmdir", EACCES},
-    {"rename", EACCES},   {"renameat", EACCES},   {"renameat2", EACCES}, {"link", EACCES},
-    {"linkat", EACCES},   {"symlink", EACCES},    {"symlinkat", EACCES}, {"mkdir", EACCES},
-    {"mkdirat", EACCES},  {"mknod", EACCES},      {"mknodat", EACCES},   {"uselib", EACCES},
+// file by its path, and any access to another process (tracing, its
+// memory).
+constexpr DeniedCall LANDLOCK_CALLS[] = {
+    {"open", EACCES},       {"openat", EACCES},     {"openat2", EACCES},
+    {"creat", EACCES},      {"truncate", EACCES},   {"unlink", EACCES},
+    {"unlinkat", EACCES},   {"rmdir", EACCES},      {"rename", EACCES},
+    {"renameat", EACCES},   {"renameat2", EACCES},  {"link", EACCES},
+    {"linkat", EACCES},     {"symlink", EACCES},    {"symlinkat", EACCES},
+    {"mkdir", EACCES},      {"mkdirat", EACCES},    {"mknod", EACCES},
+    {"mknodat", EACCES},    {"uselib", EACCES},     {"open_by_handle_at", EACCES},
+    {"ptrace", EPERM},      {"process_vm_readv", EPERM}, {"process_vm_writev", EPERM},
 };
 
 // Landlock refuses a truncate by path from ABI 3 on (an open that
@@ -166,6 +166,10 @@ void deny_calls(scmp_filter_ctx filter, const DeniedCall (&calls)[N])
             seccomp_rule_add(filter, SCMP_ACT_ERRNO(call.error_number), number, 0);
     }
 }
+
+// Landlock keeps signals within the process from ABI 6 on; below it, the
+// filter does.
+constexpr int LANDLOCK_SIGNAL_SCOPE_ABI = LANDLOCK_SCOPE_ABI;
 
 // Signals to itself stay (abort() raises SIGABRT with tgkill); any other
 // target, a process group or every process is refused.
@@ -204,12 +208,13 @@ void load_seccomp_filter(const Landlock &landlock)
     // its cache afterwards.
     seccomp_attr_set(filter, SCMP_FLTATR_CTL_OPTIMIZE, 2);
     deny_calls(filter, ALWAYS_DENIED);
+    deny_new_processes(filter);
     if (!landlock.restricted)
-        deny_calls(filter, PATH_CALLS);
+        deny_calls(filter, LANDLOCK_CALLS);
     else if (landlock.abi < LANDLOCK_TRUNCATE_ABI)
         deny_calls(filter, TRUNCATE_CALL);
-    deny_signals_to_others(filter);
-    deny_new_processes(filter);
+    if (!landlock.restricted || landlock.abi < LANDLOCK_SIGNAL_SCOPE_ABI)
+        deny_signals_to_others(filter);
     seccomp_load(filter);
     seccomp_release(filter);
 }

@@ -24,12 +24,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <stdexcept>
+#include <tuple>
 
 #ifndef CHUNKLENS_CONFINEMENT_PROBE
 #error "CHUNKLENS_CONFINEMENT_PROBE must name the probe library"
