@@ -32,13 +32,25 @@ if ! command -v dpkg-buildflags >/dev/null || ! command -v hardening-check >/dev
     echo "FAIL: dpkg-buildflags (dpkg-dev) and hardening-check (devscripts) are needed" >&2
     exit 1
 fi
-# Control flow protection is the mark that -fcf-protection leaves on the
-# binary; Debian 12 does not give that flag, and no other architecture than
-# amd64 has it, so it is asked for only where the release's flags have it.
+# Two marks are asked for only where the release can give them:
+# - Control flow protection (amd64) is a mark that the linker sets only when
+#   every object carries it, the C library's start files included. Debian 13
+#   gives -fcf-protection but builds those files without the mark, so its
+#   own programs (/usr/bin/ls) have none either; Debian 12 gives neither.
+# - Branch protection is arm64's -mbranch-protection, which newer
+#   hardening-check versions look for on every architecture.
 arch=$(dpkg-deb -f "$deb" Architecture)
 release_flags=$(DEB_HOST_ARCH=$arch DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)
+start_file=$(${CXX:-c++} -print-file-name=Scrt1.o)
 options=()
-[[ $release_flags =~ (^| )-fcf-protection(=full)?( |$) ]] || options+=(--nocfprotection)
+if ! [[ $release_flags =~ (^| )-fcf-protection(=full)?( |$) ]] ||
+   ! readelf -n "$start_file" 2>/dev/null | grep -q 'x86 feature: IBT'; then
+    options+=(--nocfprotection)
+fi
+if ! [[ $release_flags =~ (^| )-mbranch-protection= ]] &&
+   hardening-check --help 2>&1 | grep -q -- --nobranchprotection; then
+    options+=(--nobranchprotection)
+fi
 dpkg-deb -x "$deb" "$work_dir/unpacked"
 binary="$work_dir/unpacked/usr/bin/chunklens"
 status=0
