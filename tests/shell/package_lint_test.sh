@@ -47,8 +47,9 @@ if ! [[ $release_flags =~ (^| )-fcf-protection(=full)?( |$) ]] ||
    ! readelf -n "$start_file" 2>/dev/null | grep -q 'x86 feature: IBT'; then
     options+=(--nocfprotection)
 fi
-if ! [[ $release_flags =~ (^| )-mbranch-protection= ]] &&
-   hardening-check --help 2>&1 | grep -q -- --nobranchprotection; then
+# (--help ends with a status of 1, hence the text is taken first.)
+checks=$(hardening-check --help 2>&1 || true)
+if ! [[ $release_flags =~ (^| )-mbranch-protection= ]] && [[ $checks == *--nobranchprotection* ]]; then
     options+=(--nobranchprotection)
 fi
 dpkg-deb -x "$deb" "$work_dir/unpacked"
