@@ -63,8 +63,9 @@ public:
         if (filter_ == nullptr)
             give_up("cannot start a filter");
         if (arch != seccomp_arch_native()) {
-            check(seccomp_arch_add(filter_, arch), "cannot add the architecture");
+            // Dropped first: libseccomp refuses to mix byte orders.
             check(seccomp_arch_remove(filter_, SCMP_ARCH_NATIVE), "cannot drop the native one");
+            check(seccomp_arch_add(filter_, arch), "cannot add the architecture");
         }
         // A call through another architecture's entry (int 0x80 or x32 on
         // amd64) has other numbers than the ones compared here.
@@ -136,9 +137,15 @@ private:
 
     void add(const char *name, std::uint32_t action, std::vector<scmp_arg_cmp> conditions)
     {
-        const int number = seccomp_syscall_resolve_name_arch(arch_, name);
-        if (number < 0)  // not a call of this architecture
-            return;
+        if (seccomp_syscall_resolve_name_arch(arch_, name) < 0)
+            return;  // not a call of this architecture
+        // libseccomp takes the number as this machine numbers the call (or
+        // its own stand-in for a call that this machine lacks) and finds
+        // the target's number by the name: the target's own number would
+        // be read as another call.
+        const int number = seccomp_syscall_resolve_name(name);
+        if (number == __NR_SCMP_ERROR)
+            give_up(std::string("libseccomp does not know ") + name);
         check(seccomp_rule_add_exact_array(filter_, action, number,
                                            static_cast<unsigned>(conditions.size()),
                                            conditions.data()),
