@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -216,8 +217,31 @@ Pseudoterminal::Pseudoterminal()
 
 Pseudoterminal::~Pseudoterminal()
 {
-    ::close(slave_fd_);
+    close_slave();
     ::close(master_fd_);
+}
+
+std::size_t Pseudoterminal::unread_input()
+{
+    termios settings;
+    if (::tcgetattr(slave_fd_, &settings) != 0)
+        throw std::runtime_error(std::string("tcgetattr: ") + std::strerror(errno));
+    settings.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    int unread = 0;
+    if (::tcsetattr(slave_fd_, TCSANOW, &settings) != 0 ||
+        ::ioctl(slave_fd_, FIONREAD, &unread) != 0)
+        throw std::runtime_error(std::string("cannot count the terminal's input: ") +
+                                 std::strerror(errno));
+    return static_cast<std::size_t>(unread);
+}
+
+void Pseudoterminal::close_slave()
+{
+    if (slave_fd_ >= 0)
+        ::close(slave_fd_);
+    slave_fd_ = -1;
 }
 
 namespace {
@@ -338,6 +362,18 @@ bool place_descriptor(int fd, int number)
     return ::dup2(fd, number) >= 0;
 }
 
+// In the child: leads a session of its own, whose controlling terminal is
+// terminal_fd, and puts its standard streams on it, as a shell starts a job.
+bool take_terminal(int terminal_fd)
+{
+    if (::setsid() < 0 || ::ioctl(terminal_fd, TIOCSCTTY, 0) != 0)
+        return false;
+    for (const int number : {0, 1, 2})
+        if (::dup2(terminal_fd, number) < 0)
+            return false;
+    return true;
+}
+
 // In the child: only async-signal-safe calls from here to execve.
 [[noreturn]] void exec_child(const std::string &work_dir, int binary_fd, bool under_emulator,
                              const ChildInput &input, int out_fd, int err_fd,
@@ -366,6 +402,9 @@ bool place_descriptor(int fd, int number)
         ::close(1);
         break;
     }
+    if (options.on_controlling_terminal && !take_terminal(input.stdin_fd))
+        child_gives_up("process_runner: cannot make the pseudo-terminal the controlling "
+                       "terminal\n");
     if (input.stream_fd >= 0 && !place_descriptor(input.stream_fd, input.stream_number))
         ::_exit(126);
     if (options.inherited_descriptor >= 0 &&
@@ -423,9 +462,11 @@ void read_all_and_close(int fd, int timeout_seconds, OutputSoFar &output)
     output.end();
 }
 
-// Waits for the child; one that outlives the timeout is killed, so that a
-// run that hangs fails its test instead of the whole suite.
-int wait_for_child(pid_t pid, int timeout_seconds, rusage &usage)
+// Waits for the child, calling while_waiting (when given) between looks;
+// one that outlives the timeout is killed, so that a run that hangs fails
+// its test instead of the whole suite.
+int wait_for_child(pid_t pid, int timeout_seconds, rusage &usage,
+                   const std::function<void()> &while_waiting = nullptr)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
@@ -438,8 +479,49 @@ int wait_for_child(pid_t pid, int timeout_seconds, rusage &usage)
             throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
         if (Clock::now() > deadline)
             ::kill(pid, SIGKILL);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (while_waiting)
+            while_waiting();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+}
+
+// Appends what the master side of a terminal has ready within wait_ms.
+// False once the terminal has ended: no slave side is open any more, and
+// all it wrote has been read.
+bool read_terminal(int master_fd, int wait_ms, std::string &text)
+{
+    pollfd readable = {master_fd, POLLIN, 0};
+    const int ready = ::poll(&readable, 1, wait_ms);
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return true;
+    char buffer[4096];
+    const ssize_t count = ::read(master_fd, buffer, sizeof buffer);
+    if (count > 0)
+        text.append(buffer, static_cast<std::size_t>(count));
+    return count > 0 || (count < 0 && errno == EINTR);
+}
+
+// Follows a child on its controlling terminal: reads the master side while
+// the child runs, so that it never waits on a full terminal; once it has
+// ended, counts what it left in the terminal's input, and reads the rest of
+// its output, which the kernel may still be passing on, up to the end of the
+// terminal. Returns the child's wait status.
+int follow_on_terminal(Pseudoterminal &terminal, pid_t pid, int timeout_seconds, rusage &usage,
+                       RunResult &result)
+{
+    const int master_fd = terminal.master_descriptor();
+    const int wait_status = wait_for_child(pid, timeout_seconds, usage, [&] {
+        read_terminal(master_fd, 10, result.terminal);
+    });
+    result.terminal_input_left = terminal.unread_input();
+    terminal.close_slave();
+    // A process that the child left behind may hold the slave side still.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline &&
+           read_terminal(master_fd, 100, result.terminal)) {
+    }
+    return wait_status;
 }
 
 bool has_stream(const RunOptions &options)
@@ -513,6 +595,11 @@ private:
 RunResult run_chunklens(const std::vector<std::string> &args, const std::string &work_dir,
                         const RunOptions &options)
 {
+    if (options.on_controlling_terminal &&
+        (options.stdout_mode != StdoutMode::Capture ||
+         (has_stream(options) && options.stream_descriptor == 0)))
+        throw std::logic_error("run_chunklens: the controlling terminal takes all three "
+                               "standard streams");
     const std::string out_path = work_dir + "/.stdout";
     const std::string err_path = work_dir + "/.stderr";
 
@@ -558,7 +645,7 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
     const int err_fd = open_capture_file(err_path);
 
     std::optional<Pseudoterminal> terminal;
-    if (options.stdin_terminal)
+    if (options.stdin_terminal || options.on_controlling_terminal)
         terminal.emplace();
     StreamEnds stream;
     if (has_stream(options))
@@ -604,7 +691,10 @@ RunResult run_chunklens(const std::vector<std::string> &args, const std::string 
         result.out = output.text();
     }
     rusage usage{};
-    const int wait_status = wait_for_child(pid, options.timeout_seconds, usage);
+    const int wait_status =
+        options.on_controlling_terminal
+            ? follow_on_terminal(*terminal, pid, options.timeout_seconds, usage, result)
+            : wait_for_child(pid, options.timeout_seconds, usage);
     result.max_rss_kib = usage.ru_maxrss;
     if (writer)
         result.stream_reader_left = writer->finish();
@@ -649,6 +739,8 @@ std::string describe_command(const std::vector<std::string> &args, const RunOpti
         text += " (non-blocking)";
     if (options.stdin_terminal)
         text += " < $(tty)";
+    if (options.on_controlling_terminal)
+        text += " (typed at a shell prompt: all on the terminal)";
     switch (options.stdout_mode) {
     case StdoutMode::Capture:
         break;

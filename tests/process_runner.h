@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -68,8 +69,9 @@ private:
 
 using StreamWriting = std::function<void(StreamWriter &)>;
 
-// A pseudo-terminal, both sides open until it is destroyed: the slave side
-// is a terminal that no one types on.
+// A pseudo-terminal, both sides open until it is destroyed (or the slave
+// side closed): the slave side is a terminal that no one types on. Neither
+// side becomes the controlling terminal of the test program.
 class Pseudoterminal {
 public:
     Pseudoterminal();
@@ -79,6 +81,15 @@ public:
 
     const std::string &slave_path() const { return slave_path_; }
     int slave_descriptor() const { return slave_fd_; }
+    int master_descriptor() const { return master_fd_; }
+
+    // The bytes waiting in the terminal's input for a program on the slave
+    // side to read, whole lines or not: the input is switched out of
+    // canonical mode first, where only whole lines would be counted.
+    std::size_t unread_input();
+    // Once no one else holds the slave side either, the master side reads
+    // what is left and then fails with EIO.
+    void close_slave();
 
 private:
     int master_fd_ = -1;
@@ -121,6 +132,13 @@ struct RunOptions {
     // Standard input is the slave side of a new pseudo-terminal, as in an
     // interactive shell.
     bool stdin_terminal = false;
+    // Standard input, output and error are all the slave side of a new
+    // pseudo-terminal, which is the child's controlling terminal, as for a
+    // command typed at a shell prompt: the child leads a session of its own
+    // and is in the foreground there. RunResult::terminal gets what it
+    // writes; stdout_mode must stay Capture, and no stream may be on
+    // standard input.
+    bool on_controlling_terminal = false;
 
     // Entries ("NAME=value") added to the child's environment.
     std::vector<std::string> extra_environment = {};
@@ -141,6 +159,13 @@ struct RunResult {
     // The child closed the stream, or ended, before it had taken everything
     // written to it (StreamWriter::reader_left).
     bool stream_reader_left = false;
+    // With on_controlling_terminal: every byte read on the master side, as a
+    // terminal emulator gets it (standard output and error together, each
+    // "\n" written as "\r\n"); out and err stay empty.
+    std::string terminal;
+    // With on_controlling_terminal: the bytes left in the terminal's input
+    // once the child has ended. No one types, so any are the child's doing.
+    std::size_t terminal_input_left = 0;
 };
 
 // Runs CHUNKLENS_BINARY with argv[0] "chunklens" followed by args, in the
