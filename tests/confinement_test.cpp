@@ -268,39 +268,45 @@ protected:
     const ConfinedRun &run() const { return std::get<0>(GetParam()); }
     std::string kernel() const { return std::get<1>(GetParam()); }
 
-    // Runs the tool on the case's file, with the given environment added.
+    // The case's command line and standard streams.
+    struct Invocation {
+        std::vector<std::string> args;
+        // FILE as the tool is given it.
+        std::string input;
+        RunOptions options;
+    };
+
+    Invocation invocation()
+    {
+        Invocation call{run().options, "", {}};
+        if (run().through_pipe) {
+            call.options.stdin_bytes = run().file;
+            call.input = "/dev/stdin";
+        } else {
+            call.input = input_dir_.write("input.riff", run().file);
+        }
+        call.args.push_back(call.input);
+        return call;
+    }
+
+    // Runs the tool with the probe, with the given environment added.
     RunResult run_tool(std::vector<std::string> environment, int report_fd = -1)
     {
-        RunOptions options;
-        std::vector<std::string> args = run().options;
-        std::string input;
-        if (run().through_pipe) {
-            options.stdin_bytes = run().file;
-            input = "/dev/stdin";
-        } else {
-            input = input_dir_.write("input.riff", run().file);
-        }
-        args.push_back(input);
-        environment.push_back("CHUNKLENS_PROBE_INPUT=" + input);
+        Invocation call = invocation();
+        environment.push_back("CHUNKLENS_PROBE_INPUT=" + call.input);
         if (kernel() != "this-kernel")
             environment.push_back("CHUNKLENS_PROBE_KERNEL=" + kernel());
         environment.push_back(std::string("LD_PRELOAD=") + CHUNKLENS_CONFINEMENT_PROBE);
-        options.extra_environment = environment;
-        options.inherited_descriptor = report_fd;
-        return run_chunklens(args, input_dir_.path(), options);
+        call.options.extra_environment = environment;
+        call.options.inherited_descriptor = report_fd;
+        return run_chunklens(call.args, input_dir_.path(), call.options);
     }
 
+    // The same run without the probe.
     RunResult reference_run()
     {
-        RunOptions options;
-        std::vector<std::string> args = run().options;
-        if (run().through_pipe) {
-            options.stdin_bytes = run().file;
-            args.push_back("/dev/stdin");
-        } else {
-            args.push_back(input_dir_.write("input.riff", run().file));
-        }
-        return run_chunklens(args, input_dir_.path(), options);
+        const Invocation call = invocation();
+        return run_chunklens(call.args, input_dir_.path(), call.options);
     }
 
     ScratchDir input_dir_;
