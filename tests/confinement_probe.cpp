@@ -2,10 +2,14 @@
 //
 // At the first read of FILE, by when the tool must have confined itself, it
 // tries everything that a file taking over the parser might try, against
-// the targets that the test set up, and writes one line per attempt to a
-// descriptor of its own: "NAME refused ERRNO" or "NAME ALLOWED". An exec
-// that gets through runs a shell that writes "NAME ALLOWED" itself. The
-// last line is "done". The tool's own reads, output and status are left as
+// the targets that the test set up: files, sockets, other processes, the
+// terminal it runs on (characters pushed into its input), System V and
+// POSIX IPC, the session keyring, and the kernel's less travelled ways in
+// (userfaultfd, BPF, perf events, a new mount, anonymous files, a user
+// namespace). It writes one line per attempt to a descriptor of its own:
+// "NAME refused ERRNO", with the error's symbolic name (ENOSYS), or "NAME
+// ALLOWED". An exec that gets through runs a shell that writes "NAME
+// ALLOWED" itself. The last line is "done". The tool's own reads, output and status are left as
 // they were: errno is restored, and nothing it holds is touched.
 //
 // It can also stand in for another kernel. For one without the mechanisms,
@@ -26,10 +30,13 @@
 //                             "doomed" (to remove), "movable" (to rename),
 //                             "linkable" (to link) and the listening UNIX
 //                             socket "socket"
-//   CHUNKLENS_PROBE_ABSTRACT  the name of a listening abstract UNIX socket
+//   CHUNKLENS_PROBE_NAME      a name of the test's own: its listening
+//                             abstract UNIX socket, and the POSIX message
+//                             queue and the key that the probe tries to make
 //   CHUNKLENS_PROBE_TCP_PORT, CHUNKLENS_PROBE_UDP_PORT  listeners on
 //                             127.0.0.1
 //   CHUNKLENS_PROBE_PID       another process, to signal and to trace
+//   CHUNKLENS_PROBE_SHM_ID    a System V shared memory segment, to attach
 
 // The tool reads with pread64; both names are defined here.
 #undef _FILE_OFFSET_BITS
@@ -39,10 +46,23 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/bpf.h>
+#include <linux/keyctl.h>
+#include <linux/mount.h>
+#include <linux/perf_event.h>
+#include <linux/tiocl.h>
+#include <mqueue.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/ipc.h>
+#include <sys/mman.h>
+#include <sys/msg.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -81,12 +101,19 @@ void report(const std::string &line)
     (void)ignored;
 }
 
+// The error by its name, which no locale translates.
+std::string error_name(int error_number)
+{
+    const char *const name = ::strerrorname_np(error_number);
+    return name != nullptr ? name : std::to_string(error_number);
+}
+
 // Reports the outcome of an attempt that returned result (-1 and errno on
 // failure).
 void outcome(const char *name, long result)
 {
     if (result < 0)
-        report(std::string(name) + " refused " + std::strerror(errno));
+        report(std::string(name) + " refused " + error_name(errno));
     else
         report(std::string(name) + " ALLOWED");
 }
@@ -172,6 +199,110 @@ long run_shell(const char *name, bool from_descriptor)
     return ::execve("/bin/sh", argv, envp);
 }
 
+// A character pushed into the input of the terminal on standard error, as
+// if typed there: the shell that gets the terminal back would run it.
+long push_into_terminal(unsigned long request)
+{
+    char typed = '#';
+    return ::syscall(SYS_ioctl, STDERR_FILENO, request, &typed);
+}
+
+// The kernel reads only the low 32 bits of an ioctl request; a filter that
+// looked at all 64 would let this one by. A 32-bit long cannot carry them,
+// and there it is the plain request again.
+constexpr unsigned long ABOVE_LOW_32_BITS = static_cast<unsigned long>(std::uint64_t{1} << 32);
+
+// Only a virtual console has a selection to paste; a pseudo-terminal
+// refuses the request by itself, with another error than the filter's.
+long paste_selection()
+{
+    char subcode = TIOCL_PASTESEL;
+    return ::ioctl(STDERR_FILENO, TIOCLINUX, &subcode);
+}
+
+// An attach that gets through leaves its mark in the segment's bytes, as
+// well as in its attach count and last pid.
+long attach_test_segment()
+{
+    void *const address = ::shmat(std::atoi(setting("CHUNKLENS_PROBE_SHM_ID")), nullptr, 0);
+    if (address == reinterpret_cast<void *>(-1))
+        return -1;
+    std::memcpy(address, "probe", 5);
+    return 0;
+}
+
+long make_posix_queue()
+{
+    const std::string name = std::string("/") + setting("CHUNKLENS_PROBE_NAME");
+    return ::mq_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600, nullptr);
+}
+
+long add_session_key()
+{
+    static const char payload[] = "probe";
+    return ::syscall(SYS_add_key, "user", setting("CHUNKLENS_PROBE_NAME"), payload,
+                     sizeof payload - 1, KEY_SPEC_SESSION_KEYRING);
+}
+
+// What a kernel without the call answers, on an architecture that has none
+// (unused where every call is there).
+[[maybe_unused]] long no_such_call()
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+long make_userfaultfd()
+{
+#ifdef SYS_userfaultfd
+    return ::syscall(SYS_userfaultfd, O_CLOEXEC);
+#else
+    return no_such_call();
+#endif
+}
+
+long make_bpf_map()
+{
+#ifdef SYS_bpf
+    bpf_attr attributes;
+    std::memset(&attributes, 0, sizeof attributes);
+    attributes.map_type = BPF_MAP_TYPE_ARRAY;
+    attributes.key_size = 4;
+    attributes.value_size = 4;
+    attributes.max_entries = 1;
+    return ::syscall(SYS_bpf, BPF_MAP_CREATE, &attributes, sizeof attributes);
+#else
+    return no_such_call();
+#endif
+}
+
+// A software counter of the process itself, the event that asks the least.
+long open_perf_event()
+{
+#ifdef SYS_perf_event_open
+    perf_event_attr attributes;
+    std::memset(&attributes, 0, sizeof attributes);
+    attributes.type = PERF_TYPE_SOFTWARE;
+    attributes.size = sizeof attributes;
+    attributes.config = PERF_COUNT_SW_TASK_CLOCK;
+    attributes.disabled = 1;
+    attributes.exclude_kernel = 1;
+    attributes.exclude_hv = 1;
+    return ::syscall(SYS_perf_event_open, &attributes, 0, -1, -1, PERF_FLAG_FD_CLOEXEC);
+#else
+    return no_such_call();
+#endif
+}
+
+long open_tmpfs()
+{
+#ifdef SYS_fsopen
+    return ::syscall(SYS_fsopen, "tmpfs", FSOPEN_CLOEXEC);
+#else
+    return no_such_call();
+#endif
+}
+
 void try_everything()
 {
     outcome("open_to_read", ::open(in_dir("secret").c_str(), O_RDONLY | O_CLOEXEC));
@@ -183,12 +314,27 @@ void try_everything()
     outcome("rename", ::rename(in_dir("movable").c_str(), in_dir("renamed").c_str()));
     outcome("link", ::link(in_dir("linkable").c_str(), in_dir("linked").c_str()));
     outcome("unix_socket_by_path", connect_unix(in_dir("socket"), false));
-    outcome("unix_socket_abstract", connect_unix(setting("CHUNKLENS_PROBE_ABSTRACT"), true));
+    outcome("unix_socket_abstract", connect_unix(setting("CHUNKLENS_PROBE_NAME"), true));
     outcome("tcp_connect", connect_tcp());
     outcome("udp_send", send_udp());
     // Traced first: a process that the signal ended could not be.
     outcome("trace", trace_other());
     outcome("signal", ::kill(std::atoi(setting("CHUNKLENS_PROBE_PID")), SIGTERM));
+    outcome("terminal_push", push_into_terminal(TIOCSTI));
+    outcome("terminal_push_high_bits", push_into_terminal(TIOCSTI | ABOVE_LOW_32_BITS));
+    outcome("terminal_paste", paste_selection());
+    outcome("sysv_shared_memory", ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600));
+    outcome("sysv_message_queue", ::msgget(IPC_PRIVATE, IPC_CREAT | 0600));
+    outcome("sysv_semaphores", ::semget(IPC_PRIVATE, 1, IPC_CREAT | 0600));
+    outcome("sysv_attach", attach_test_segment());
+    outcome("posix_message_queue", make_posix_queue());
+    outcome("session_key", add_session_key());
+    outcome("userfaultfd", make_userfaultfd());
+    outcome("bpf_map", make_bpf_map());
+    outcome("perf_event", open_perf_event());
+    outcome("tmpfs_mount", open_tmpfs());
+    outcome("anonymous_file", ::memfd_create("chunklens-probe", MFD_CLOEXEC));
+    outcome("user_namespace", ::unshare(CLONE_NEWUSER));
     outcome("fork", make_process());
     outcome("exec_path", run_shell("exec_path", false));
     outcome("exec_descriptor", run_shell("exec_descriptor", true));

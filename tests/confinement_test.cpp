@@ -2,21 +2,32 @@
 // its output. A probe loaded into the tool (confinement_probe.cpp) tries,
 // at the first read of FILE, to open, truncate, create, remove, rename and
 // link real files, to reach listening sockets, to signal and trace another
-// process, to fork and to exec; every attempt must be refused, nothing may
-// arrive anywhere, and the run must print and return exactly what it does
-// without the probe. The same holds where the kernel has an older Landlock
-// (Debian 12's) or none (the seccomp filter then closes what Landlock
-// leaves), and where it refuses Landlock, seccomp or both, the output and
-// status stay the same.
+// process, to push characters into the user's terminal, to make or attach
+// System V and POSIX IPC objects, to add a key to the session keyring, to
+// reach the kernel through userfaultfd, BPF, perf events, a new mount,
+// anonymous files or a user namespace, to fork and to exec; every attempt
+// must be refused, nothing may arrive anywhere or be left behind, and the
+// run must print and return exactly what it does without the probe. Some
+// runs are on a terminal, as at a shell prompt, where a character pushed
+// into the input would be run by the shell after the tool. The same holds
+// where the kernel has an older Landlock (Debian 12's) or none (the seccomp
+// filter then closes what Landlock leaves), and where it refuses Landlock,
+// seccomp or both, the output and status stay the same.
 
 #include "fixtures.h"
+#include "syscall_policy.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/keyctl.h>
+#include <mqueue.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/msg.h>
 #include <sys/prctl.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -25,11 +36,13 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
@@ -41,13 +54,28 @@
 namespace chunklens_test {
 namespace {
 
-// Every attempt the probe makes, in its order.
-const char *const ATTEMPTS[] = {
-    "open_to_read", "open_to_write", "open_truncating", "truncate",
-    "create", "remove", "rename", "link",
-    "unix_socket_by_path", "unix_socket_abstract", "tcp_connect", "udp_send",
-    "trace", "signal", "fork", "exec_path",
-    "exec_descriptor",
+// Every attempt the probe makes, in its order, and the error it must get.
+// Most attempts may be refused by either lock, each with its own error.
+// The rest only the seccomp filter can refuse, and where the kernel itself
+// would refuse them too (a pseudo-terminal has no selection to paste; a
+// user without privileges may not make BPF maps), only the filter's error
+// shows that it was the filter.
+struct Attempt {
+    const char *name;
+    bool refused_by_filter_alone;
+};
+const Attempt ATTEMPTS[] = {
+    {"open_to_read", false}, {"open_to_write", false}, {"open_truncating", false},
+    {"truncate", false}, {"create", false}, {"remove", false},
+    {"rename", false}, {"link", false}, {"unix_socket_by_path", false},
+    {"unix_socket_abstract", false}, {"tcp_connect", false}, {"udp_send", false},
+    {"trace", false}, {"signal", false},
+    {"terminal_push", true}, {"terminal_push_high_bits", true}, {"terminal_paste", true},
+    {"sysv_shared_memory", true}, {"sysv_message_queue", true}, {"sysv_semaphores", true},
+    {"sysv_attach", true}, {"posix_message_queue", true}, {"session_key", true},
+    {"userfaultfd", true}, {"bpf_map", true}, {"perf_event", true},
+    {"tmpfs_mount", true}, {"anonymous_file", true}, {"user_namespace", true},
+    {"fork", false}, {"exec_path", false}, {"exec_descriptor", false},
 };
 
 // The files that the probe tries to read, write, truncate, remove, rename
@@ -111,8 +139,129 @@ bool received_anything(int fd, int type)
     return ::recv(fd, &byte, 1, MSG_DONTWAIT) >= 0;
 }
 
-// What the probe attacks: files, listeners and another process, each
-// checked afterwards for any trace of the attempt.
+// The System V IPC objects made with IPC_PRIVATE, as the probe makes them,
+// each as "shm 42": its kind and id.
+std::set<std::string> private_sysv_objects()
+{
+    std::set<std::string> objects;
+    for (const char *kind : {"shm", "msg", "sem"}) {
+        std::istringstream lines(read_file(std::string("/proc/sysvipc/") + kind));
+        std::string line;
+        std::getline(lines, line);  // the headings
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            long key = -1;
+            std::string id;
+            if (fields >> key >> id && key == IPC_PRIVATE)
+                objects.insert(std::string(kind) + ' ' + id);
+        }
+    }
+    return objects;
+}
+
+void remove_sysv_object(const std::string &object)
+{
+    std::istringstream fields(object);
+    std::string kind;
+    int id = -1;
+    fields >> kind >> id;
+    if (kind == "shm")
+        ::shmctl(id, IPC_RMID, nullptr);
+    else if (kind == "msg")
+        ::msgctl(id, IPC_RMID, nullptr);
+    else
+        ::semctl(id, 0, IPC_RMID);
+}
+
+// The "user" keys of that description that the test program can see, in
+// whichever keyring. A line of /proc/keys:
+// "1a2b3c4d I--Q---     1 perm 3f010000     0     0 user      NAME: 5".
+std::vector<long> user_keys_described(const std::string &description)
+{
+    std::vector<long> ids;
+    std::istringstream lines(read_file("/proc/keys"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string id, flags, usage, expiry, permissions, uid, gid, type, rest;
+        fields >> id >> flags >> usage >> expiry >> permissions >> uid >> gid >> type >> rest;
+        if (type == "user" && rest == description + ":")
+            ids.push_back(std::stol(id, nullptr, 16));
+    }
+    return ids;
+}
+
+// A key that the tool adds to its session keyring must outlive it for the
+// test to see it. The tool inherits the test program's session keyring;
+// were there none, the kernel would make the tool one of its own, gone with
+// it. Where keys are out of reach (a container may refuse them), the tool
+// cannot add one either.
+void join_a_session_keyring()
+{
+    static const long joined = ::syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr);
+    (void)joined;
+}
+
+bool posix_queue_exists(const std::string &name)
+{
+    const mqd_t queue = ::mq_open(("/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (queue == static_cast<mqd_t>(-1))
+        return false;
+    ::mq_close(queue);
+    return true;
+}
+
+// A shared memory segment of the test's, which the probe tries to attach
+// and write to; it holds TEXT, then zeros.
+class TestSegment {
+public:
+    static constexpr std::size_t SIZE = 4096;
+    static constexpr char TEXT[] = "written by the test alone";
+
+    TestSegment()
+    {
+        id_ = ::shmget(IPC_PRIVATE, SIZE, IPC_CREAT | 0600);
+        void *const address = id_ < 0 ? nullptr : ::shmat(id_, nullptr, 0);
+        if (address == nullptr || address == reinterpret_cast<void *>(-1)) {
+            const int error = errno;
+            if (id_ >= 0)
+                ::shmctl(id_, IPC_RMID, nullptr);
+            throw std::runtime_error(std::string("cannot make a shared memory segment: ") +
+                                     std::strerror(error));
+        }
+        std::memcpy(address, TEXT, sizeof TEXT);
+        ::shmdt(address);
+    }
+
+    ~TestSegment() { ::shmctl(id_, IPC_RMID, nullptr); }
+    TestSegment(const TestSegment &) = delete;
+    TestSegment &operator=(const TestSegment &) = delete;
+
+    int id() const { return id_; }
+
+    // Attached by no one, last attached and detached by the test, and
+    // holding what the test wrote.
+    void expect_untouched() const
+    {
+        shmid_ds status;
+        ASSERT_EQ(::shmctl(id_, IPC_STAT, &status), 0) << std::strerror(errno);
+        EXPECT_EQ(status.shm_nattch, 0U) << "the segment is still attached";
+        EXPECT_EQ(status.shm_lpid, ::getpid()) << "another process attached the segment";
+        const void *const address = ::shmat(id_, nullptr, SHM_RDONLY);
+        ASSERT_NE(address, reinterpret_cast<void *>(-1)) << std::strerror(errno);
+        std::string expected(TEXT, sizeof TEXT);
+        expected.resize(SIZE, '\0');
+        EXPECT_EQ(std::string(static_cast<const char *>(address), SIZE), expected)
+            << "the segment was written to";
+        ::shmdt(address);
+    }
+
+private:
+    int id_ = -1;
+};
+
+// What the probe attacks: files, listeners, another process, IPC objects
+// and keys, each checked afterwards for any trace of the attempt.
 class Targets {
 public:
     Targets()
@@ -123,30 +272,40 @@ public:
         sockaddr_un address = unix_address(dir_.path() + "/socket", false, length);
         unix_path_fd_ = listening_socket(AF_UNIX, SOCK_STREAM,
                                          reinterpret_cast<sockaddr *>(&address), length);
-        abstract_name_ = "chunklens-probe-" + std::to_string(::getpid());
-        address = unix_address(abstract_name_, true, length);
+        name_ = "chunklens-probe-" + std::to_string(::getpid());
+        address = unix_address(name_, true, length);
         unix_abstract_fd_ = listening_socket(AF_UNIX, SOCK_STREAM,
                                              reinterpret_cast<sockaddr *>(&address), length);
         tcp_fd_ = loopback_listener(SOCK_STREAM, tcp_port_);
         udp_fd_ = loopback_listener(SOCK_DGRAM, udp_port_);
         start_other_process();
+        join_a_session_keyring();
+        sysv_objects_before_ = private_sysv_objects();
     }
 
+    // Also removes what a run that got through left behind, so that a
+    // failing test leaves nothing on the machine.
     ~Targets()
     {
         for (int fd : {unix_path_fd_, unix_abstract_fd_, tcp_fd_, udp_fd_})
             ::close(fd);
         ::kill(other_process_, SIGKILL);
         ::waitpid(other_process_, nullptr, 0);
+        for (const std::string &object : sysv_objects_made())
+            remove_sysv_object(object);
+        ::mq_unlink(("/" + name_).c_str());
+        for (const long key : user_keys_described(name_))
+            ::syscall(SYS_keyctl, KEYCTL_INVALIDATE, key);
     }
 
     std::vector<std::string> environment() const
     {
         return {"CHUNKLENS_PROBE_DIR=" + dir_.path(),
-                "CHUNKLENS_PROBE_ABSTRACT=" + abstract_name_,
+                "CHUNKLENS_PROBE_NAME=" + name_,
                 "CHUNKLENS_PROBE_TCP_PORT=" + std::to_string(tcp_port_),
                 "CHUNKLENS_PROBE_UDP_PORT=" + std::to_string(udp_port_),
-                "CHUNKLENS_PROBE_PID=" + std::to_string(other_process_)};
+                "CHUNKLENS_PROBE_PID=" + std::to_string(other_process_),
+                "CHUNKLENS_PROBE_SHM_ID=" + std::to_string(segment_.id())};
     }
 
     void expect_untouched() const
@@ -165,6 +324,10 @@ public:
                       .find("TracerPid:\t0\n"),
                   std::string::npos)
             << "the other process is traced";
+        EXPECT_EQ(sysv_objects_made(), std::set<std::string>()) << "System V IPC objects made";
+        EXPECT_FALSE(posix_queue_exists(name_)) << "a POSIX message queue was made";
+        EXPECT_EQ(user_keys_described(name_), std::vector<long>()) << "a key was added";
+        segment_.expect_untouched();
     }
 
 private:
@@ -183,8 +346,18 @@ private:
         }
     }
 
+    std::set<std::string> sysv_objects_made() const
+    {
+        std::set<std::string> made;
+        for (const std::string &object : private_sysv_objects())
+            if (!sysv_objects_before_.count(object))
+                made.insert(object);
+        return made;
+    }
+
     ScratchDir dir_;
-    std::string abstract_name_;
+    // The abstract socket's, the message queue's and the key's.
+    std::string name_;
     int unix_path_fd_ = -1;
     int unix_abstract_fd_ = -1;
     int tcp_fd_ = -1;
@@ -192,9 +365,11 @@ private:
     int tcp_port_ = 0;
     int udp_port_ = 0;
     pid_t other_process_ = -1;
+    TestSegment segment_;
+    std::set<std::string> sysv_objects_before_;
 };
 
-// One name per line: "NAME refused ERROR", "NAME ALLOWED" or "done".
+// One name per line: "NAME refused ENAME", "NAME ALLOWED" or "done".
 std::map<std::string, std::string> read_report(const std::string &text)
 {
     std::map<std::string, std::string> outcomes;
@@ -207,11 +382,17 @@ std::map<std::string, std::string> read_report(const std::string &text)
     return outcomes;
 }
 
+// Where the tool's standard streams are: input from /dev/null (or the
+// pipe), output and error to files; or all three on its controlling
+// terminal, as at a shell prompt.
+enum class Streams { Files, Terminal };
+
 struct ConfinedRun {
     std::string name;
     std::vector<std::string> options;
     bool through_pipe;
     riff::Bytes file;
+    Streams streams = Streams::Files;
 };
 
 void PrintTo(const ConfinedRun &run, std::ostream *os) { *os << run.name; }
@@ -232,6 +413,11 @@ const ConfinedRun RUNS[] = {
     {"RawDumpOfPipe", {"-r", "-t", "data"}, true, wav_file()},
     {"CutFile", {}, false, cut_wav_file()},
     {"CutPipe", {}, true, cut_wav_file()},
+    // FILE by name: standard input is the terminal.
+    {"ListingOnTerminal", {}, false, soundfont_file(), Streams::Terminal},
+    {"FormattedDumpOnTerminal", {"-d", "5"}, false, wav_file(), Streams::Terminal},
+    {"RawDumpOnTerminal", {"-r", "-t", "data"}, false, wav_file(), Streams::Terminal},
+    {"CutFileOnTerminal", {}, false, cut_wav_file(), Streams::Terminal},
 };
 
 // The kernel that the probe stands in for: this one, Debian 12's (Landlock
@@ -286,6 +472,7 @@ protected:
             call.input = input_dir_.write("input.riff", run().file);
         }
         call.args.push_back(call.input);
+        call.options.on_controlling_terminal = run().streams == Streams::Terminal;
         return call;
     }
 
@@ -316,6 +503,7 @@ void expect_same_run(const RunResult &actual, const RunResult &expected)
 {
     EXPECT_EQ(actual.out, expected.out);
     EXPECT_EQ(actual.err, expected.err);
+    EXPECT_EQ(actual.terminal, expected.terminal);
     EXPECT_EQ(actual.status, expected.status);
 }
 
@@ -345,16 +533,26 @@ TEST_P(ConfinedAttemptsTest, EveryAttemptOfAFileThatTookOverIsRefused)
 
     const std::string report = read_file(report_path);
     const std::map<std::string, std::string> outcomes = read_report(report);
-    for (const char *attempt : ATTEMPTS) {
+    const std::string filter_refusal =
+        std::string("refused ") + ::strerrorname_np(syscall_policy::DEFAULT_ERROR);
+    for (const Attempt &attempt : ATTEMPTS) {
         // An exec that got through ends the probe.
-        EXPECT_TRUE(outcomes.count(attempt)) << attempt << " was not tried; report:\n" << report;
-        if (outcomes.count(attempt)) {
-            EXPECT_TRUE(outcomes.at(attempt).rfind("refused ", 0) == 0)
-                << attempt << ": " << outcomes.at(attempt);
+        EXPECT_TRUE(outcomes.count(attempt.name))
+            << attempt.name << " was not tried; report:\n" << report;
+        if (!outcomes.count(attempt.name))
+            continue;
+        const std::string &outcome = outcomes.at(attempt.name);
+        if (attempt.refused_by_filter_alone) {
+            EXPECT_EQ(outcome, filter_refusal) << attempt.name;
+        } else {
+            EXPECT_TRUE(outcome.rfind("refused ", 0) == 0) << attempt.name << ": " << outcome;
         }
     }
     EXPECT_TRUE(outcomes.count("done")) << report;
     targets.expect_untouched();
+    if (run().streams == Streams::Terminal) {
+        EXPECT_EQ(actual.terminal_input_left, 0U) << "characters were pushed into the terminal";
+    }
     expect_same_run(actual, expected);
 }
 
