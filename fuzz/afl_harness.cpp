@@ -17,8 +17,7 @@
 #include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +27,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 int chunklens_main(int argc, char **argv);
@@ -92,58 +92,36 @@ void feed_pipe(int write_end, const std::vector<std::uint8_t> &bytes, std::size_
     }
 }
 
-pid_t pipe_writer = -1;
-
 // The writer puts each piece in once the tool has read all of the one
 // before: the tool's reads end where the pieces do, whatever the timing, and
 // a saved input runs the same way again. Returns the pipe's read end.
+//
+// It is a thread, started before the tool runs: the tool's confinement
+// holds the thread that loads it, and lets through none of what a writer
+// process would need at exit (closing the pipe, signalling or waiting for
+// the writer). The thread goes with the process, so its coverage is all in
+// when the run ends, and nothing of it reaches the next run.
 int pipe_from_writer(const std::vector<std::uint8_t> &bytes, std::size_t piece)
 {
     int ends[2];
-    if (pipe(ends) != 0) {
+    if (pipe2(ends, O_CLOEXEC) != 0) {
         std::perror("chunklens_fuzz: pipe");
         _exit(2);
     }
-    const pid_t parent = getpid();
-    pipe_writer = fork();
-    if (pipe_writer < 0) {
-        std::perror("chunklens_fuzz: fork");
-        _exit(2);
-    }
-    if (pipe_writer == 0) {
-        close(ends[0]);
-        // Not left waiting on a pipe whose harness died.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(0);
-        // A reader that leaves is seen as a failed write, not a signal.
-        signal(SIGPIPE, SIG_IGN);
-        feed_pipe(ends[1], bytes, piece);
-        _exit(0);
-    }
-    close(ends[1]);
+    std::thread([write_end = ends[1], &bytes, piece] {
+        // A reader that leaves is seen as a failed write: SIGPIPE, sent to
+        // the thread that wrote, stays blocked here.
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        feed_pipe(write_end, bytes, piece);
+        close(write_end);
+    }).detach();
     return ends[0];
 }
 
 int output_fd = -1;
-
-// The tool may end without reading all, and keeps the pipe open until it
-// has gone; the writer is ended and waited for here, so that its part of
-// the coverage is all in before the run counts as over. The tool has
-// confined itself by now and may not signal the writer, which began
-// before; so every descriptor that may hold the pipe's read end (the
-// harness's and the one the tool opened) is closed first, and the writer,
-// left without a reader, ends by itself.
-void end_pipe_writer()
-{
-    if (pipe_writer <= 0)
-        return;
-    const unsigned output = static_cast<unsigned>(output_fd);
-    close_range(STDERR_FILENO + 1, output - 1, 0);
-    close_range(output + 1, ~0U, 0);
-    kill(pipe_writer, SIGKILL);
-    waitpid(pipe_writer, nullptr, 0);
-}
 
 // What the run reads and what it printed, for the check at exit.
 std::vector<std::uint8_t> input_file;
@@ -152,7 +130,11 @@ std::vector<std::uint8_t> input_file;
 void check_output_at_exit()
 {
     std::fflush(stdout);
-    std::string out(static_cast<std::size_t>(lseek(output_fd, 0, SEEK_END)), '\0');
+    // Its size through fstat, which the confinement lets through.
+    struct stat status;
+    if (fstat(output_fd, &status) != 0)
+        return;
+    std::string out(static_cast<std::size_t>(status.st_size), '\0');
     if (pread(output_fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
         return;
     const std::string problem = chunklens_fuzz::check_output(out, input_file);
@@ -178,7 +160,8 @@ int main(int argc, char **argv)
     __AFL_INIT();
 #endif
     const std::vector<std::uint8_t> input = read_input(argv[1]);
-    const chunklens_fuzz::DecodedInput decoded =
+    // Static: the pipe's writer reads it until the process ends.
+    static const chunklens_fuzz::DecodedInput decoded =
         chunklens_fuzz::decode_input(input.data(), input.size());
 
     // The file lives in memory and is opened by name through /proc, so
@@ -190,7 +173,6 @@ int main(int argc, char **argv)
     if (dup2(output_fd, STDOUT_FILENO) < 0)
         return 2;
     std::atexit(check_output_at_exit);
-    std::atexit(end_pipe_writer);
 
     std::vector<std::string> texts{"chunklens"};
     texts.insert(texts.end(), decoded.options.begin(), decoded.options.end());
