@@ -220,7 +220,13 @@ public:
 
     TestSegment()
     {
-        id_ = ::shmget(IPC_PRIVATE, SIZE, IPC_CREAT | 0600);
+        // Under a key of its own, not IPC_PRIVATE: the objects made with
+        // IPC_PRIVATE during a run are counted as the tool's, and the
+        // segment of a test that runs beside this one must not be.
+        key_t key = static_cast<key_t>(0x636c0000 | (::getpid() & 0xffff));
+        do {
+            id_ = ::shmget(key++, SIZE, IPC_CREAT | IPC_EXCL | 0600);
+        } while (id_ < 0 && errno == EEXIST);
         void *const address = id_ < 0 ? nullptr : ::shmat(id_, nullptr, 0);
         if (address == nullptr || address == reinterpret_cast<void *>(-1)) {
             const int error = errno;
