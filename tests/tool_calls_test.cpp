@@ -189,6 +189,8 @@ struct TracedRun {
     riff::Bytes file;
     enum { File, Pipe, Socket, Fifo, Directory } input;
     StdoutMode stdout_mode;
+    // Standard input, output and error on the controlling terminal.
+    bool on_terminal = false;
 };
 
 void PrintTo(const TracedRun &run, std::ostream *os) { *os << run.name; }
@@ -224,6 +226,11 @@ const TracedRun RUNS[] = {
      StdoutMode::DevFull},
     {"DumpToClosedStdout", {"-d", "1", "@FILE@"}, long_dump_file(), TracedRun::File,
      StdoutMode::Closed},
+    // A stream's output kind is looked at once the process is confined:
+    // the terminal query.
+    {"ListingOfFifoOnTerminal", {"@FILE@"}, wav_file(), TracedRun::Fifo, StdoutMode::Capture, true},
+    {"DumpOfFifoOnTerminal", {"-d", "5", "@FILE@"}, wav_file(), TracedRun::Fifo,
+     StdoutMode::Capture, true},
     {"DumpIntoPipeClosedEarly", {"-d", "1", "@FILE@"}, long_dump_file(), TracedRun::File,
      StdoutMode::PipeClosedAfterFirstLine},
 };
@@ -246,6 +253,7 @@ protected:
         const std::string trace = dir_.path() + "/trace";
         RunOptions options;
         options.stdout_mode = run.stdout_mode;
+        options.on_controlling_terminal = run.on_terminal;
         std::string input;
         std::thread fifo_writer;
         switch (run.input) {
