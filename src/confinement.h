@@ -6,9 +6,11 @@
 // and standard error, use memory and exit, and nothing else: no opening of
 // any path, no removing, renaming or linking, no new sockets or
 // connections, no signals or tracing beyond itself, no new processes, no
-// exec. Uses what the running kernel offers (Landlock, no_new_privs, a
-// seccomp filter) and goes on silently without what it refuses; nothing
-// the tool prints or returns depends on it. Called once, after FILE is open
+// exec, no pushing input into the terminal, no System V IPC or keys: only
+// the system calls that a run makes get through. Uses what the running
+// kernel offers (no_new_privs, a seccomp filter, Landlock) and goes on
+// silently without what it refuses; nothing the tool prints or returns
+// depends on it. Called once, after FILE is open
 // and anything else the run reads from the file system has been read,
 // before the first byte of FILE is read.
 void confine_process();
