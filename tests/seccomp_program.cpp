@@ -1,5 +1,7 @@
 #include "seccomp_program.h"
 
+#include "syscall_policy.h"
+
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 
@@ -102,6 +104,16 @@ SeccompProgram read_seccomp_program(const std::string &path)
     }
     if (program.empty())
         throw std::runtime_error("no program in " + path);
+    return program;
+}
+
+SeccompProgram read_seccomp_program_for_pid(const std::string &path, std::uint32_t pid)
+{
+    SeccompProgram program = read_seccomp_program(path);
+    for (BpfInstruction &instruction : program) {
+        if (instruction.k == syscall_policy::OWN_PID_PLACEHOLDER)
+            instruction.k = pid;
+    }
     return program;
 }
 

@@ -24,6 +24,10 @@ using SeccompProgram = std::vector<BpfInstruction>;
 // k}," per line.
 SeccompProgram read_seccomp_program(const std::string &path);
 
+// The same, with pid in place of the placeholder of the signal rule, as
+// the tool patches its own in before it loads the program.
+SeccompProgram read_seccomp_program_for_pid(const std::string &path, std::uint32_t pid);
+
 // What the kernel hands a filter for one call (struct seccomp_data).
 struct SeccompCall {
     std::int32_t number = 0;

@@ -51,16 +51,6 @@ std::optional<std::string> call_name(std::uint32_t arch, int number)
     return text;
 }
 
-SeccompProgram program_with_pid(const std::string &path, std::uint32_t pid)
-{
-    SeccompProgram program = read_seccomp_program(path);
-    for (BpfInstruction &instruction : program) {
-        if (instruction.k == syscall_policy::OWN_PID_PLACEHOLDER)
-            instruction.k = pid;
-    }
-    return program;
-}
-
 template <typename List>
 bool listed(const List &list, const std::string &name)
 {
@@ -82,9 +72,8 @@ protected:
     void SetUp() override
     {
         arch_ = arch_token(GetParam());
-        program_ = program_with_pid(std::string(CHUNKLENS_SYSCALL_FILTERS) + "/" + GetParam() +
-                                        ".inc",
-                                    OWN_PID);
+        program_ = read_seccomp_program_for_pid(
+            std::string(CHUNKLENS_SYSCALL_FILTERS) + "/" + GetParam() + ".inc", OWN_PID);
     }
 
     std::uint32_t decide(int number, std::array<std::uint64_t, 6> args = {}) const

@@ -309,12 +309,8 @@ TEST_P(ToolCallsTest, EveryCallAfterTheConfinementIsAllowed)
     const std::vector<TracedCall> confined = calls_after_confinement(all);
     ASSERT_FALSE(confined.empty()) << "the trace shows no confinement";
 
-    SeccompProgram program = read_seccomp_program(CHUNKLENS_NATIVE_SYSCALL_FILTER);
-    const long pid = confined.front().pid;
-    for (BpfInstruction &instruction : program) {
-        if (instruction.k == syscall_policy::OWN_PID_PLACEHOLDER)
-            instruction.k = static_cast<std::uint32_t>(pid);
-    }
+    const SeccompProgram program = read_seccomp_program_for_pid(
+        CHUNKLENS_NATIVE_SYSCALL_FILTER, static_cast<std::uint32_t>(confined.front().pid));
     for (const TracedCall &call : confined) {
         SeccompCall data;
         data.arch = seccomp_arch_native();
