@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -37,6 +38,8 @@ struct TracedCall {
     long pid = 0;
     std::string name;
     std::vector<std::string> args;
+    // What it returned, when the trace says (not for exit_group).
+    std::optional<long> result;
     std::string line;
 };
 
@@ -102,6 +105,9 @@ std::optional<TracedCall> parse_call(const std::string &line)
             return std::nullopt;
     }
     call.args = split_arguments(rest.substr(open + 1));
+    const std::size_t equals = rest.rfind(") = ");
+    if (equals != std::string::npos)
+        call.result = std::strtol(rest.c_str() + equals + 4, nullptr, 0);
     call.line = line;
     return call;
 }
@@ -302,11 +308,46 @@ protected:
     RunResult result_;
 };
 
+bool is_refused(const std::string &name)
+{
+    for (const syscall_policy::Refusal &refusal : syscall_policy::REFUSED) {
+        if (name == refusal.name)
+            return true;
+    }
+    return false;
+}
+
+// Under an emulator the tool is not confined: an open that the confined
+// tool is refused succeeds there, and the C library goes on to read, map
+// and close what it opened. Those calls would never be made once
+// confined, and are left out.
+std::vector<TracedCall> without_use_of_refused_opens(const std::vector<TracedCall> &calls)
+{
+    std::set<std::string> opened;  // the descriptors, as the trace writes them
+    std::vector<TracedCall> kept;
+    for (const TracedCall &call : calls) {
+        const bool uses_opened =
+            (!call.args.empty() && opened.count(call.args[0]) != 0) ||
+            ((call.name == "mmap" || call.name == "mmap2") && call.args.size() > 4 &&
+             opened.count(call.args[4]) != 0);
+        if (uses_opened) {
+            if (call.name == "close")
+                opened.erase(call.args[0]);
+            continue;
+        }
+        if (is_refused(call.name) && call.result.value_or(-1) >= 0)
+            opened.insert(std::to_string(*call.result));
+        kept.push_back(call);
+    }
+    return kept;
+}
+
 TEST_P(ToolCallsTest, EveryCallAfterTheConfinementIsAllowed)
 {
     const std::vector<TracedCall> all = read_trace(traced_run());
     ASSERT_FALSE(all.empty()) << "the tracer wrote no calls; the run: " << result_.err;
-    const std::vector<TracedCall> confined = calls_after_confinement(all);
+    const std::vector<TracedCall> confined =
+        without_use_of_refused_opens(calls_after_confinement(all));
     ASSERT_FALSE(confined.empty()) << "the trace shows no confinement";
 
     const SeccompProgram program = read_seccomp_program_for_pid(
