@@ -9,8 +9,9 @@
 // namespace). It writes one line per attempt to a descriptor of its own:
 // "NAME refused ERRNO", with the error's symbolic name (ENOSYS), or "NAME
 // ALLOWED". An exec that gets through runs a shell that writes "NAME
-// ALLOWED" itself. The last line is "done". The tool's own reads, output and status are left as
-// they were: errno is restored, and nothing it holds is touched.
+// ALLOWED" itself. The last line is "done". The tool's own reads, output
+// and status are left as they were: errno is restored, and nothing it
+// holds is touched.
 //
 // It can also stand in for another kernel. For one without the mechanisms,
 // it installs before main a seccomp filter of its own that fails the
